@@ -1,0 +1,37 @@
+# Wraps CMake. Every build goes under build/.
+#   make test      build, then run every test
+#   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make clean     remove build/
+
+BUILD    := build
+RELEASE  := $(BUILD)/release
+ASAN     := $(BUILD)/asan
+JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST    := ctest --output-on-failure -j $(JOBS) --test-dir
+
+# The sanitizer build uses clang++ where there is one, so that every CI run
+# compiles the code with both compilers.
+SAN_CXX  := $(shell command -v clang++ 2>/dev/null || command -v g++)
+
+# CMake's own make need not announce every directory it enters.
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all build test sanitize clean
+
+all: build
+
+build:
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON
+	cmake --build $(RELEASE) -j $(JOBS)
+
+test: build
+	$(CTEST) $(RELEASE)
+
+sanitize:
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DORVEL_WERROR=ON \
+	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=address,undefined
+	cmake --build $(ASAN) -j $(JOBS)
+	$(CTEST) $(ASAN)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,97 @@
+// The processor chain: blocks of input bytes become characters, characters
+// become lines, and lines go to a trace parser.
+//
+// Each level of the single inheritance line adds one virtual operation; the
+// order of declaration below is the order of the virtual slots and is kept
+// on purpose.
+//
+// None of these classes locks: the caller guarantees that calls on one
+// processor never overlap (the file processor calls from its one worker).
+#ifndef ORVEL_APP_LINEPROCESSOR_H
+#define ORVEL_APP_LINEPROCESSOR_H
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+namespace orvel {
+
+// The root of the chain: what a file reader knows of a processor.
+class BlockProcessor {
+ public:
+  BlockProcessor() = default;
+  BlockProcessor(const BlockProcessor&) = delete;
+  BlockProcessor& operator=(const BlockProcessor&) = delete;
+  virtual ~BlockProcessor() = default;
+
+  // Called once per successful read, in reading order, with length >= 1.
+  // The bytes are valid only during the call: copy what must be kept.
+  virtual void processBuffer(const char* data, int length) = 0;
+
+  // Called once when the input has ended, after the last processBuffer.
+  virtual void processEOF() {}
+
+  // Called when reading fails; message describes the failure.
+  virtual void processError(const char* /*message*/) {}
+
+  // Returns the processor to its constructed state so it can take another
+  // input. Never called by the file reader.
+  virtual void reset() {}
+};
+
+// Splits each block into single bytes.
+class CharProcessor : public BlockProcessor {
+ public:
+  // Hands data[0] .. data[length - 1] to processChar in order; a length of 0
+  // or less does nothing.
+  void processBuffer(const char* data, int length) override;
+
+  virtual void processChar(char c) = 0;
+};
+
+// Assembles characters into lines. A line feed ends a line; carriage returns
+// are dropped wherever they stand; every other byte (NUL and bytes from 0x80
+// up included) is kept. There is no limit on a line's length.
+class LineProcessor : public CharProcessor {
+ public:
+  // Delivers the last, unterminated line, if any, and closes the processor.
+  // Does nothing when already closed.
+  void processEOF() override;
+
+  // Closes the processor and drops the partial line: nothing more is
+  // delivered until reset().
+  void processError(const char* message) override;
+
+  // Reopens the processor with an empty line.
+  void reset() override;
+
+  void processChar(char c) override;
+
+  // Called once per complete line, in input order. The line is this
+  // object's own buffer, emptied when the call returns: copy what must be
+  // kept. It never holds a line feed or a carriage return.
+  virtual void processLine(const std::string& line) = 0;
+
+ private:
+  bool closed = false;  // the input ended or failed: characters are ignored
+  // Characters received since the last line end, carriage returns included;
+  // above zero when a partial line awaits the end of input. Saturates
+  // rather than wrapping on a line longer than 2^31 bytes.
+  int32_t lineLength = 0;
+  std::string line;  // the line being assembled; its storage is reused
+};
+
+// A line processor that writes a report for a time window.
+class CustomProcessor : public LineProcessor {
+ public:
+  // Sets where the report goes (not owned; must outlive the processor's
+  // last processEOF) and the time window: the start and the duration in
+  // seconds, and the skew and offset that rescale input time stamps.
+  // Called before any input is given.
+  virtual void setup(std::ostream* out, double startTime, double duration, double skew,
+                     double offset) = 0;
+};
+
+}  // namespace orvel
+
+#endif  // ORVEL_APP_LINEPROCESSOR_H

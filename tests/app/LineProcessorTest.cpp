@@ -1,0 +1,106 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/LineProcessor.h"
+
+namespace orvel {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class LineCollector : public LineProcessor {
+ public:
+  void processLine(const std::string& line) override {
+    lines.push_back(line);
+    capacities.push_back(line.capacity());
+  }
+  void feed(const std::string& bytes) {
+    processBuffer(bytes.data(), static_cast<int>(bytes.size()));
+  }
+
+  Lines lines;
+  std::vector<size_t> capacities;
+};
+
+// Feeds input in blocks of blockSize bytes, then ends it.
+Lines split(const std::string& input, size_t blockSize) {
+  LineCollector collector;
+  for (size_t at = 0; at < input.size(); at += blockSize) {
+    collector.feed(input.substr(at, blockSize));
+  }
+  collector.processEOF();
+  return collector.lines;
+}
+
+TEST(LineProcessor, SplitsLinesTheSameWhateverTheBlockSize) {
+  const std::vector<std::pair<std::string, Lines>> cases = {
+      {"", {}},
+      {"a\r\nb", {"a", "b"}},
+      {"\n\n", {"", ""}},
+      {"end\n", {"end"}},
+      {"\r", {""}},
+      {"\r\n\r", {"", ""}},
+      {"a\rb\r\r\nc\r", {"ab", "c"}},
+      {"\n\rx", {"", "x"}},
+      {std::string("nul\0byte\n\x80\xff\x7f", 12), {std::string("nul\0byte", 8), "\x80\xff\x7f"}},
+      {"first line\nsecond, longer line\r\n\nlast",
+       {"first line", "second, longer line", "", "last"}},
+  };
+  for (const auto& [input, expected] : cases) {
+    for (size_t blockSize = 1; blockSize <= input.size() + 1; ++blockSize) {
+      EXPECT_EQ(expected, split(input, blockSize)) << "block size " << blockSize;
+    }
+  }
+}
+
+TEST(LineProcessor, NonPositiveLengthsDoNothing) {
+  LineCollector collector;
+  collector.processBuffer("a\n", 0);
+  collector.processBuffer("a\n", -1);
+  collector.processEOF();
+  EXPECT_EQ(Lines{}, collector.lines);
+}
+
+TEST(LineProcessor, ErrorDropsThePartialLineAndEverythingAfter) {
+  LineCollector collector;
+  collector.feed("kept\npartial");
+  collector.processError("read failed");
+  collector.feed("more\n");
+  collector.processEOF();
+  EXPECT_EQ(Lines{"kept"}, collector.lines);
+}
+
+TEST(LineProcessor, EndOfInputIsHandledOnce) {
+  LineCollector collector;
+  collector.feed("last");
+  collector.processEOF();
+  collector.processEOF();
+  collector.feed("late\n");
+  collector.processEOF();
+  EXPECT_EQ(Lines{"last"}, collector.lines);
+}
+
+TEST(LineProcessor, ResetReopensWithAnEmptyLine) {
+  LineCollector collector;
+  collector.feed("stale");
+  collector.processError("x");
+  collector.reset();
+  collector.feed("fresh\nend");
+  collector.processEOF();
+  collector.reset();
+  collector.feed("again");
+  collector.processEOF();
+  EXPECT_EQ((Lines{"fresh", "end", "again"}), collector.lines);
+}
+
+TEST(LineProcessor, LineStorageIsReusedAcrossLines) {
+  LineCollector collector;
+  collector.feed(std::string(1000, 'x') + "\nshort\n");
+  ASSERT_EQ(2u, collector.capacities.size());
+  EXPECT_GE(collector.capacities[1], 1000u);
+}
+
+}  // namespace
+}  // namespace orvel

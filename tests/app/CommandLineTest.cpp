@@ -1,0 +1,162 @@
+#include <unistd.h>
+
+#include <climits>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Options.h"
+#include "tests/app/Subprocess.h"
+
+namespace orvel {
+namespace {
+
+using testing::ProgramResult;
+
+ProgramResult spanmill(const std::vector<std::string>& args) {
+  return testing::runProgram(SPANMILL_BINARY, args);
+}
+
+// Parses a command line in this process. The settings point into args,
+// so the fixture keeps them.
+class ParseOptions : public ::testing::Test {
+ protected:
+  RunSettings parse(std::vector<std::string> arguments, bool* run = nullptr) {
+    args = std::move(arguments);
+    args.insert(args.begin(), "spanmill");
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+      argv.push_back(&arg[0]);
+    }
+    argv.push_back(nullptr);
+    optind = 0;  // getopt starts afresh
+    RunSettings settings;
+    bool started = parseOptions(static_cast<int>(args.size()), argv.data(), &settings);
+    if (run != nullptr) {
+      *run = started;
+    }
+    return settings;
+  }
+
+  std::vector<std::string> args;
+};
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(CommandLine, HelpPrintsTheUsageTextAndFails) {
+  ProgramResult result = spanmill({"-h", "-x"});
+  EXPECT_EQ(1, result.exitStatus);
+  EXPECT_EQ("", result.err);
+  ASSERT_EQ('\n', result.out.back());
+  std::vector<std::string> lines = splitLines(result.out);
+  ASSERT_EQ(22u, lines.size());
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex("spanmill - convert trace data to CSV\\. Built "
+                           "[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9]")))
+      << lines[0];
+  const std::vector<std::string> rest = {
+      "",
+      "USAGE [options]",
+      "       -h          Show this help",
+      "       -s time     Start time in seconds (everything)",
+      "       -d duration Duration in seconds (everything)",
+      "       -i file     Input file (stdin)",
+      "       -o file     Output file (stdout)",
+      "       -a file     Append output file (alternative to -o)",
+      "       -A number   Time multiplier or skew (1.0)",
+      "       -B number   Time offset (0.0)",
+      "       -t type     Trace source (ftrace_marker)",
+      "TYPES",
+      "      ftrace_marker",
+      "      strace   // strace -ttt -T -f",
+      "TIME",
+      "   startTime(-s) = the time to start collection, pre-adjusted.",
+      "   fileStartTime = the time to start collection, adjusted for input time stamps.",
+      "                 = (startTime(-s) - offset(-B)) / skew(-A)",
+      "   inputTime     = the time stamp found in the input data.",
+      "   outputTime    = the time stamp printed to the output data, an offset.",
+      "                 = inputTime * skew(-A) + offset(-B) - startTime(-s)",
+  };
+  EXPECT_EQ(rest, std::vector<std::string>(lines.begin() + 1, lines.end()));
+}
+
+TEST(CommandLine, EachErrorPrintsOneLineAndFails) {
+  // A byte above 0x7F reaches getopt as a char, sign-extended where char is signed.
+  const std::string highByte = CHAR_MIN < 0 ? "Unknown option character `\\xffffffe9'.\n"
+                                            : "Unknown option character `\\xe9'.\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-t"}, "Option -t requires an argument.\n"},
+      {{"-A"}, "Option -A requires an argument.\n"},
+      {{"-B"}, "Option -B requires an argument.\n"},
+      {{"-i", "in", "-o"}, "Option -o requires an argument.\n"},
+      {{"-i"}, "Option -i requires an argument.\n"},
+      {{"-s"}, "Option -s requires an argument.\n"},
+      {{"-d"}, "Option -d requires an argument.\n"},
+      {{"-a"}, "Option -a requires an argument.\n"},
+      {{"-x", "-h"}, "Unknown option `-x'.\n"},
+      {{"-:"}, "Unknown option `-:'.\n"},
+      {{"-\x01"}, "Unknown option character `\\x1'.\n"},
+      {{"-\xe9"}, highByte},
+      {{"trace.txt"}, "Invalid arguments, try -h\n"},
+      {{"-i", "trace.txt", "extra"}, "Invalid arguments, try -h\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    ProgramResult result = spanmill(args);
+    EXPECT_EQ(1, result.exitStatus) << args[0];
+    EXPECT_EQ(message, result.err) << args[0];
+    EXPECT_EQ("", result.out) << args[0];
+  }
+}
+
+TEST(CommandLine, ValidOptionsRunSilently) {
+  ProgramResult result = spanmill({"-A", "fast", "-s", "1", "-d", "2", "-B", "3", "-t", "strace"});
+  EXPECT_EQ(0, result.exitStatus);
+  EXPECT_EQ("", result.err);
+}
+
+TEST_F(ParseOptions, DefaultsWhenNoOptionIsGiven) {
+  bool run = false;
+  RunSettings settings = parse({}, &run);
+  EXPECT_TRUE(run);
+  EXPECT_EQ(nullptr, settings.inputPath);
+  EXPECT_EQ(nullptr, settings.outputPath);
+  EXPECT_FALSE(settings.append);
+  EXPECT_STREQ("ftrace_marker", settings.traceType);
+  EXPECT_EQ(0.0, settings.startTime);
+  EXPECT_EQ(0.0, settings.duration);
+  EXPECT_EQ(1.0, settings.skew);
+  EXPECT_EQ(0.0, settings.offset);
+}
+
+TEST_F(ParseOptions, LastOutputOptionWinsPathAndMode) {
+  RunSettings settings = parse({"-o", "first", "-a", "second"});
+  EXPECT_STREQ("second", settings.outputPath);
+  EXPECT_TRUE(settings.append);
+
+  settings = parse({"-a", "first", "-o", "second"});
+  EXPECT_STREQ("second", settings.outputPath);
+  EXPECT_FALSE(settings.append);
+}
+
+TEST_F(ParseOptions, NumbersConvertLikeStrtodAndLaterOptionsReplaceEarlier) {
+  RunSettings settings = parse(
+      {"-A", "fast", "-B", " 2.5s", "-s", "1", "-s", "0x10", "-d", "-3", "-i", "a", "-i", "b"});
+  EXPECT_EQ(0.0, settings.skew);
+  EXPECT_EQ(2.5, settings.offset);
+  EXPECT_EQ(16.0, settings.startTime);
+  EXPECT_EQ(-3.0, settings.duration);
+  EXPECT_STREQ("b", settings.inputPath);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,4 +1,5 @@
 # Wraps CMake. Every build goes under build/.
+#   make run       build, then convert the bundled example
 #   make test      build, then run every test
 #   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make clean     remove build/
@@ -7,6 +8,7 @@ BUILD    := build
 RELEASE  := $(BUILD)/release
 ASAN     := $(BUILD)/asan
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+EXAMPLE  := examples/render.ftrace
 CTEST    := ctest --output-on-failure -j $(JOBS) --test-dir
 
 # The sanitizer build uses clang++ where there is one, so that every CI run
@@ -16,13 +18,16 @@ SAN_CXX  := $(shell command -v clang++ 2>/dev/null || command -v g++)
 # CMake's own make need not announce every directory it enters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build test sanitize clean
+.PHONY: all build run test sanitize clean
 
 all: build
 
 build:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON
 	cmake --build $(RELEASE) -j $(JOBS)
+
+run: build
+	$(RELEASE)/spanmill -i $(EXAMPLE)
 
 test: build
 	$(CTEST) $(RELEASE)

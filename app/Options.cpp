@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace orvel {
 
@@ -36,20 +37,10 @@ const char kUsage[] =
 
 const char kOptions[] = "ht:A:B:o:i:s:d:a:";
 
+// An option takes an argument when a ':' follows its letter in kOptions.
 bool takesArgument(int option) {
-  switch (option) {
-    case 't':
-    case 'A':
-    case 'B':
-    case 'o':
-    case 'i':
-    case 's':
-    case 'd':
-    case 'a':
-      return true;
-    default:
-      return false;
-  }
+  const char* letter = option > 0 && option != ':' ? std::strchr(kOptions, option) : nullptr;
+  return letter != nullptr && letter[1] == ':';
 }
 
 // getopt reports both an unknown option and a missing argument as '?', with

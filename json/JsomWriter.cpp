@@ -137,15 +137,7 @@ void JsomWriter::startObject() {
 }
 
 void JsomWriter::endObject() {
-  if (!inObject()) {
-    misuse("endObject", "No current object on stack.");
-    return;
-  }
-  popState();
-  if (pretty) {
-    indent();
-  }
-  out->put('}');
+  closeContainer('{', '}', "endObject", "No current object on stack.");
 }
 
 void JsomWriter::startArray() {
@@ -156,15 +148,20 @@ void JsomWriter::startArray() {
 }
 
 void JsomWriter::endArray() {
-  if (state != '[' && state != ']') {
-    misuse("endArray", "No current array on stack.");
+  closeContainer('[', ']', "endArray", "No current array on stack.");
+}
+
+void JsomWriter::closeContainer(char empty, char filled, const char* operation,
+                                const char* problem) {
+  if (state != empty && state != filled) {
+    misuse(operation, problem);
     return;
   }
   popState();
   if (pretty) {
     indent();
   }
-  out->put(']');
+  out->put(filled);
 }
 
 void JsomWriter::appendLabel(const char* text, int length, bool verbatim) {

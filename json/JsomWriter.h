@@ -74,6 +74,9 @@ class JsomWriter {
   // Reports a refused call on std::cerr: the operation, the problem and the
   // raw state character (a NUL byte at the top level).
   void misuse(const char* operation, const char* problem) const;
+  // Closes the innermost container if state is its empty or filled state
+  // character; the filled one is also its closing bracket.
+  void closeContainer(char empty, char filled, const char* operation, const char* problem);
   void quote(const char* text, int length, bool verbatim);
   void pushState(char c);
   void popState();

@@ -62,22 +62,6 @@ TEST_F(JsomWriterTest, PrettyDocument) {
   EXPECT_EQ("{\n \"a\": [\n  1,\n  2\n ],\n \"b\": {\n }\n}", written());
 }
 
-TEST_F(JsomWriterTest, EmptyArrays) {
-  writer.startArray();
-  writer.endArray();
-  EXPECT_EQ("[]", written());
-
-  std::ostringstream pretty;
-  JsomWriter prettyWriter(&pretty);
-  prettyWriter.setPretty(true);
-  prettyWriter.startObject();
-  prettyWriter.appendLabel("a", true);
-  prettyWriter.startArray();
-  prettyWriter.endArray();
-  prettyWriter.endObject();
-  EXPECT_EQ("{\n \"a\": [\n ]\n}", pretty.str());
-}
-
 TEST_F(JsomWriterTest, PrettyIndentationStopsAt47Spaces) {
   writer.setPretty(true);
   for (int depth = 1; depth <= 50; ++depth) {

@@ -1,12 +1,14 @@
 # Wraps CMake. Every build goes under build/.
 #   make run       build, then convert the bundled example
 #   make test      build, then run every test
-#   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                  and the thread tests under ThreadSanitizer
 #   make clean     remove build/
 
 BUILD    := build
 RELEASE  := $(BUILD)/release
 ASAN     := $(BUILD)/asan
+TSAN     := $(BUILD)/tsan
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 EXAMPLE  := examples/render.ftrace
 CTEST    := ctest --output-on-failure -j $(JOBS) --test-dir
@@ -37,6 +39,10 @@ sanitize:
 	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=address,undefined
 	cmake --build $(ASAN) -j $(JOBS)
 	$(CTEST) $(ASAN)
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DORVEL_WERROR=ON \
+	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=thread
+	cmake --build $(TSAN) -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io)$$'
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,254 @@
+#include <pthread.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "log/Logger.h"
+#include "tests/CaptureOutput.h"
+#include "tests/thread/ThreadTesting.h"
+#include "thread/DefaultThreadGroup.h"
+#include "thread/MetricRegistry.h"
+#include "thread/ThreadGroup.h"
+
+namespace orvel {
+namespace {
+
+using namespace testing;
+
+// The pool's two metrics, found through the registry by the pool's name.
+class PoolMetrics : public MetricRegistry::Visitor {
+ public:
+  explicit PoolMetrics(const std::string& pool) : pool(pool) {}
+  bool visit(Metric* metric) override {
+    if (metric->instance == pool) {
+      (metric->name == "Busy Count" ? busy : count) = metric;
+    }
+    return false;
+  }
+  double busyNow() { return find()->busy->collect(); }
+  double countNow() { return find()->count->collect(); }
+
+ private:
+  PoolMetrics* find() {
+    MetricRegistry::Instance()->visit(*this);
+    return this;
+  }
+  const std::string pool;
+  Metric* busy = nullptr;
+  Metric* count = nullptr;
+};
+
+// A job that holds its worker until released, and says where it ran.
+class BlockingJob : public Runnable {
+ public:
+  void run() override {
+    thread = pthread_self();
+    started.open();
+    release.wait();
+  }
+  Gate started;
+  Gate release;
+  pthread_t thread;
+};
+
+TEST(ThreadGroup, OneWorkerServesJobsThatComeOneAfterAnother) {
+  ThreadGroup pool("Serial");
+  PoolMetrics metrics("Serial");
+  std::atomic<int> runs{0};
+  Job job([&] { ++runs; });
+  for (int i = 1; i <= 3; ++i) {
+    pool.spawn(&job, false);
+    ASSERT_TRUE(eventually([&] { return runs == i && metrics.busyNow() == 0.0; }));
+  }
+  EXPECT_EQ(1.0, metrics.countNow());
+}
+
+TEST(ThreadGroup, BlockingJobsGetAWorkerEach) {
+  Logger* logger = Logger::getLogger("ThreadGroup");
+  logger->setLevel(LogLevel::valueOf("DEBUG"));
+  CaptureOutput out(1);
+  ThreadGroup pool("Blocking");
+  PoolMetrics metrics("Blocking");
+  BlockingJob jobs[3];
+  for (BlockingJob& job : jobs) {
+    pool.spawn(&job, false);
+    ASSERT_TRUE(job.started.wait());
+  }
+  EXPECT_EQ(3.0, metrics.countNow());
+  EXPECT_EQ(3.0, metrics.busyNow());
+
+  jobs[1].release.open();
+  ASSERT_TRUE(eventually([&] { return metrics.busyNow() == 2.0; }));
+  jobs[0].release.open();
+  ASSERT_TRUE(eventually([&] { return metrics.busyNow() == 1.0; }));
+  EXPECT_EQ(3.0, metrics.countNow());
+
+  // The worker that came back last takes the next job.
+  BlockingJob next;
+  next.release.open();
+  pool.spawn(&next, false);
+  ASSERT_TRUE(next.started.wait());
+  EXPECT_TRUE(pthread_equal(jobs[0].thread, next.thread));
+
+  jobs[2].release.open();
+  pool.close();
+  logger->setLevel(LogLevel::valueOf("INFO"));
+  EXPECT_NE(std::string::npos, out.finish().find("new worker created.  There are 3 workers.\n"));
+}
+
+// Counts its deletion.
+class CountedJob : public Runnable {
+ public:
+  explicit CountedJob(std::atomic<int>* deletions) : deletions(deletions) {}
+  ~CountedJob() override { ++*deletions; }
+  void run() override { ++runs; }
+  std::atomic<int> runs{0};
+
+ private:
+  std::atomic<int>* const deletions;
+};
+
+TEST(ThreadGroup, JobsThePoolCannotRun) {
+  std::atomic<int> deletions{0};
+
+  // After close: neither run nor deleted, whatever deleteUnrun says.
+  ThreadGroup closed("Closed");
+  closed.close();
+  CountedJob late(&deletions);
+  closed.spawn(&late, true);
+  EXPECT_EQ(nullptr, closed.getWorker());
+
+  // A job that ran is not the pool's to delete.
+  std::unique_ptr<CountedJob> ran(new CountedJob(&deletions));
+  {
+    ThreadGroup pool("Ran");
+    pool.spawn(ran.get(), true);
+    ASSERT_TRUE(eventually([&] { return ran->runs == 1; }));
+  }
+
+  // A worker whose thread never started drops its job when stopped,
+  // deleting it only when asked to.
+  CaptureOutput err(2);
+  std::unique_ptr<CountedJob> kept(new CountedJob(&deletions));
+  CountedJob* dropped = new CountedJob(&deletions);
+  {
+    FailThreadCreation failing;
+    ThreadGroup pool("Unstarted");
+    pool.spawn(dropped, true);
+    pool.spawn(kept.get(), false);
+  }
+  EXPECT_EQ(
+      "Thread::start()  pthread_create failed\n"
+      "Thread::start()  pthread_create failed\n",
+      err.finish());
+  EXPECT_EQ(0, late.runs);
+  EXPECT_EQ(0, kept->runs);
+  EXPECT_EQ(1, deletions);  // only the dropped job
+}
+
+TEST(ThreadGroup, CloseEndsEveryWorkerOnce) {
+  ThreadGroup pool("Closing");
+  PoolMetrics metrics("Closing");
+  BlockingJob busy;
+  pool.spawn(&busy, false);
+  ASSERT_TRUE(busy.started.wait());
+  Job quick([] {});
+  pool.spawn(&quick, false);
+  ASSERT_TRUE(eventually([&] { return metrics.busyNow() == 1.0; }));
+  EXPECT_EQ(2, countThreadsNamed("Closing Worker"));
+
+  std::thread closer([&] { pool.close(); });
+  busy.release.open();  // close() waits for the running job
+  closer.join();
+  pool.close();
+  EXPECT_EQ(0.0, metrics.countNow());
+  EXPECT_TRUE(eventually([] { return countThreadsNamed("Closing Worker") == 0; }));
+}
+
+TEST(ThreadGroup, AJobMayCloseOrDeleteItsOwnPool) {
+  Gate closedFromJob;
+  ThreadGroup* pool = new ThreadGroup("SelfClosing");
+  Job closer([&] {
+    pool->close();
+    closedFromJob.open();
+  });
+  pool->spawn(&closer, false);
+  ASSERT_TRUE(closedFromJob.wait());
+
+  Gate deletedFromJob;
+  ThreadGroup* doomed = new ThreadGroup("SelfDeleting");
+  Job deleter([&] {
+    delete doomed;
+    deletedFromJob.open();
+  });
+  doomed->spawn(&deleter, false);
+  ASSERT_TRUE(deletedFromJob.wait());
+  delete pool;
+  EXPECT_TRUE(eventually([] {
+    return countThreadsNamed("SelfClosing Wor") + countThreadsNamed("SelfDeleting Wo") == 0;
+  }));
+}
+
+TEST(ThreadGroup, DefaultPoolWorkersCarryItsName) {
+  ThreadGroup* pool = DefaultThreadGroup::Instance();
+  EXPECT_EQ(pool, DefaultThreadGroup::Instance());
+  PoolMetrics metrics("Default");
+  BlockingJob job;
+  pool->spawn(&job, false);
+  ASSERT_TRUE(job.started.wait());
+  EXPECT_GE(countThreadsNamed("Default Worker"), 1);
+  job.release.open();
+  // The pool is never closed: wait until the job is done with its gates.
+  EXPECT_TRUE(eventually([&] { return metrics.busyNow() == 0.0; }));
+}
+
+// A job that deletes itself when it runs, and marks its slot when deleted
+// by anyone.
+class SlotJob : public Runnable {
+ public:
+  SlotJob(std::atomic<bool>* deleted) : deleted(deleted) {}
+  ~SlotJob() override { deleted->store(true); }
+  void run() override { delete this; }
+
+ private:
+  std::atomic<bool>* const deleted;
+};
+
+TEST(ThreadGroup, SpawnRacingCloseLosesNothing) {
+  const int rounds = 60;
+  const int jobsPerRound = 16;
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<std::atomic<bool>> deleted(jobsPerRound);
+    std::vector<SlotJob*> jobs;
+    for (int i = 0; i < jobsPerRound; ++i) {
+      jobs.push_back(new SlotJob(&deleted[i]));
+    }
+    ThreadGroup* pool = new ThreadGroup("Stress");
+    std::thread spawner([&] {
+      for (SlotJob* job : jobs) {
+        pool->spawn(job, true);
+      }
+    });
+    if (round % 2 == 0) {
+      std::this_thread::yield();
+    }
+    pool->close();
+    spawner.join();
+    delete pool;
+    // Jobs spawned after close are still the caller's; all others ran
+    // (and deleted themselves) or were dropped and deleted.
+    for (int i = 0; i < jobsPerRound; ++i) {
+      if (!deleted[i]) {
+        delete jobs[i];
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,105 @@
+#include "io/LinuxPipe.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/LinuxDescriptor.h"
+
+namespace orvel {
+
+LinuxPipe::~LinuxPipe() {
+  close();
+}
+
+int LinuxPipe::read(void* buffer, unsigned int length) {
+  for (;;) {
+    int count = linuxio::readSome(fd, buffer, length);
+    if (count != 0 || path.empty()) {
+      return count;
+    }
+    // Every writer has gone: wait for the next one on a fresh descriptor.
+    // Opened before the old one is closed, so that the pipe, and whatever a
+    // writer put into it meanwhile, lives on.
+    int fresh = reopen();
+    ::close(fd);
+    fd = fresh;
+    if (fd == -1) {
+      return 0;
+    }
+    if (nonBlocking) {
+      return -1;
+    }
+  }
+}
+
+int LinuxPipe::write(const void* buffer, unsigned int length) {
+  return linuxio::writeSome(fd, buffer, length);
+}
+
+void LinuxPipe::close() {
+  if (fd != -1) {
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+void LinuxPipe::setNonBlocking(bool on) {
+  if (nonBlocking == on) {
+    return;
+  }
+  nonBlocking = on;
+  if (fd != -1) {
+    linuxio::applyNonBlocking(fd, on);
+  }
+}
+
+int LinuxPipe::reopen() {
+  // The flag as it is now: a pipe made non-blocking after it was opened
+  // must not block its reader in open() until a writer comes.
+  int flags = openFlags | (nonBlocking ? O_NONBLOCK : 0) | O_LARGEFILE | O_CLOEXEC;
+  return ::open(path.c_str(), flags);
+}
+
+int LinuxPipe::openNamedPipe(const char* path, unsigned int mode) {
+  close();
+  this->path = path;
+  openFlags = linuxio::accessFlags(mode);
+  if ((mode & 0x40) != 0 && mkfifo(path, defaultMode) != 0 && errno != EEXIST) {
+    return errno == EACCES ? -3 : -2;
+  }
+  struct stat status;
+  if (stat(path, &status) != 0) {
+    return linuxio::openFailure(errno);
+  }
+  if (!S_ISFIFO(status.st_mode)) {
+    return -5;
+  }
+  fd = reopen();
+  return fd == -1 ? linuxio::openFailure(errno) : 0;
+}
+
+PortablePipe* LinuxPipe::openAnonymousPipe() {
+  path.clear();
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    return nullptr;
+  }
+  close();
+  fd = ends[0];
+  LinuxPipe* writeEnd = new LinuxPipe();
+  writeEnd->setFd(ends[1]);
+  if (nonBlocking) {
+    linuxio::applyNonBlocking(fd, true);
+    writeEnd->setNonBlocking(true);
+  }
+  return writeEnd;
+}
+
+void LinuxPipe::setFd(int fd) {
+  this->fd = fd;
+  eof = false;
+}
+
+}  // namespace orvel

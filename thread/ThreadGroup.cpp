@@ -52,7 +52,8 @@ void ThreadGroup::spawn(Runnable* runner, bool deleteUnrun) {
   }
   WorkerThread* worker = getWorker();
   if (worker == nullptr) {
-    // close() came between the test above and getWorker().
+    // close() came between the test above and getWorker(), or no thread
+    // could be started.
     if (deleteUnrun && runner != nullptr) {
       delete runner;
     }
@@ -79,6 +80,12 @@ ThreadGroup::WorkerThread* ThreadGroup::getWorker() {
     worker = new WorkerThread(this);
     worker->reserve();  // the pool's reference
     worker->start();
+    if (!worker->started()) {
+      // No thread will ever run a job given to it: the caller drops its
+      // runner, and the worker goes with the pool's reference.
+      worker->release();
+      return nullptr;
+    }
     workers.push_back(worker);
     logger()->debugf("getWorker: group:%s worker:%p new worker created.  There are %d workers.",
                      name.c_str(), static_cast<void*>(worker), static_cast<int>(workers.size()));

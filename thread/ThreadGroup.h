@@ -38,6 +38,8 @@ class ThreadGroup {
     // without returning to the pool.
     void stop();
     void run() override;
+    // False when no thread could be created for the worker.
+    bool started() const { return !startFailed(); }
 
    private:
     // The worker's own lock and condition, distinct from the reference
@@ -72,11 +74,12 @@ class ThreadGroup {
 
   // Runs runner on a pool thread; runner is not owned. After close() the
   // runner is neither run nor deleted. A spawn that loses a race with
-  // close() drops the runner, deleting it when deleteUnrun is true.
+  // close(), or finds that no thread can be started, drops the runner,
+  // deleting it when deleteUnrun is true.
   void spawn(Runnable* runner, bool deleteUnrun);
   // An idle worker (the one that returned last) or a new one, or null once
-  // the pool is closed. The caller holds one reference on the worker and
-  // must release() it after assigning a job.
+  // the pool is closed or when no thread could be started for a new one. The caller holds one
+  // reference on the worker and must release() it after assigning a job.
   WorkerThread* getWorker();
   // Called by a worker that finished a job; ignored once the pool is closed.
   void putWorker(WorkerThread* worker);

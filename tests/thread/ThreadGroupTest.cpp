@@ -131,8 +131,8 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
     ASSERT_TRUE(eventually([&] { return ran->runs == 1; }));
   }
 
-  // A worker whose thread never started drops its job when stopped,
-  // deleting it only when asked to.
+  // Without a thread for a new worker the job is dropped at once, deleted
+  // only when asked to.
   CaptureOutput err(2);
   std::unique_ptr<CountedJob> kept(new CountedJob(&deletions));
   CountedJob* dropped = new CountedJob(&deletions);

@@ -1,8 +1,8 @@
 # Wraps CMake. Every build goes under build/.
-#   make run       build, then convert the bundled example
+#   make run       build, then convert the bundled ftrace example
 #   make test      build, then run every test
 #   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer,
-#                  and the thread tests under ThreadSanitizer
+#                  and the thread, I/O and end-to-end tests under ThreadSanitizer
 #   make clean     remove build/
 
 BUILD    := build
@@ -10,7 +10,7 @@ RELEASE  := $(BUILD)/release
 ASAN     := $(BUILD)/asan
 TSAN     := $(BUILD)/tsan
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
-EXAMPLE  := examples/render.ftrace
+EXAMPLE  := examples/frames.ftrace
 CTEST    := ctest --output-on-failure -j $(JOBS) --test-dir
 
 # The sanitizer build uses clang++ where there is one, so that every CI run
@@ -27,9 +27,11 @@ all: build
 build:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON
 	cmake --build $(RELEASE) -j $(JOBS)
+	ln -sf release/spanmill $(BUILD)/spanmill
 
 run: build
-	$(RELEASE)/spanmill -i $(EXAMPLE)
+	@$(BUILD)/spanmill -i $(EXAMPLE)
+	@echo
 
 test: build
 	$(CTEST) $(RELEASE)
@@ -42,7 +44,7 @@ sanitize:
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DORVEL_WERROR=ON \
 	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=thread
 	cmake --build $(TSAN) -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io)$$'
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|run)$$'
 
 clean:
 	rm -rf $(BUILD)

@@ -1,4 +1,4 @@
-// Runs a program to completion and collects what it printed.
+// Runs a program and collects what it printed.
 #ifndef ORVEL_TESTS_APP_SUBPROCESS_H
 #define ORVEL_TESTS_APP_SUBPROCESS_H
 
@@ -28,33 +28,56 @@ inline std::string readWholeFile(const std::string& path) {
   return text.str();
 }
 
-// Runs path with args, standard input from /dev/null, and waits for it.
-inline ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args) {
-  char outName[] = "/tmp/spanmill-test-out-XXXXXX";
-  char errName[] = "/tmp/spanmill-test-err-XXXXXX";
-  int outFd = mkstemp(outName);
-  int errFd = mkstemp(errName);
+// Starts path with args, its descriptors 0, 1 and 2 taken from in, out and
+// err; a descriptor given as -1 is left closed in the child.
+inline pid_t startProgram(const std::string& path, const std::vector<std::string>& args, int in,
+                          int out, int err) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
   argv.push_back(nullptr);
-
-  ProgramResult result;
   pid_t child = fork();
   if (child == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
+    // Move the sources above 2 first, so that placing one cannot clobber another.
+    int sources[3] = {in, out, err};
+    for (int& source : sources) {
+      source = source == -1 ? -1 : fcntl(source, F_DUPFD, 10);
+    }
+    for (int target = 0; target < 3; ++target) {
+      if (sources[target] == -1) {
+        close(target);
+      } else {
+        dup2(sources[target], target);
+      }
+    }
     execv(path.c_str(), argv.data());
     _exit(127);
   }
+  return child;
+}
+
+// The exit status of a started program, or -1 when it did not exit normally.
+inline int waitProgram(pid_t child) {
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.exitStatus = WEXITSTATUS(status);
+    return WEXITSTATUS(status);
   }
+  return -1;
+}
+
+// Runs path with args to its end, standard input read from inputPath.
+inline ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                                const std::string& inputPath = "/dev/null") {
+  char outName[] = "/tmp/spanmill-test-out-XXXXXX";
+  char errName[] = "/tmp/spanmill-test-err-XXXXXX";
+  int outFd = mkstemp(outName);
+  int errFd = mkstemp(errName);
+  int inFd = open(inputPath.c_str(), O_RDONLY);
+  ProgramResult result;
+  result.exitStatus = waitProgram(startProgram(path, args, inFd, outFd, errFd));
+  close(inFd);
   close(outFd);
   close(errFd);
   result.out = readWholeFile(outName);

@@ -44,7 +44,7 @@ sanitize:
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DORVEL_WERROR=ON \
 	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=thread
 	cmake --build $(TSAN) -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|run)$$'
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|run|slow)$$'
 
 clean:
 	rm -rf $(BUILD)

@@ -271,6 +271,11 @@ void JSONData::setByKey(const char* key, JSONData* v) {
   setByKey(std::string(key), v);
 }
 
+void JSONData::appendMember(const std::string& key, JSONData* v) {
+  retain(v);
+  value.members->push_back(new entry{key, v});
+}
+
 void JSONData::setByIndex(int i, JSONData* v) {
   if (v == nullptr) {
     if (type == TYPE_ARRAY && i >= 0 && i < length()) {

@@ -82,6 +82,9 @@ class JSONData {
   // counted before anything is released, so it may live inside this node.
   void setByKey(const std::string& key, JSONData* v);
   void setByKey(const char* key, JSONData* v);
+  // Appends a member without looking for an earlier one with the key: for
+  // callers that know it is absent. v is counted; the node must be an object.
+  void appendMember(const std::string& key, JSONData* v);
   // Replace slot i, append at i == length(), or remove slot i (v null).
   void setByIndex(int i, JSONData* v);
   // Removes element or member i; -1 is the last one.

@@ -1,0 +1,222 @@
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "json/JSOM.h"
+#include "tests/CaptureOutput.h"
+
+namespace orvel {
+namespace {
+
+using testing::CaptureOutput;
+
+std::string compact(const JSOM& handle) {
+  std::string out;
+  return handle.toCompactString(out, 4);
+}
+
+TEST(JSOM, PlacesAreMadeOnlyByWritesAndOnwardNavigation) {
+  JSOM doc;
+  doc["a"].setLong(5);
+  EXPECT_EQ(R"({"a":5})", compact(doc));
+
+  EXPECT_EQ("none", doc["x"].stringValue(std::string("none")));
+  EXPECT_EQ(R"({"a":5})", compact(doc));
+  EXPECT_EQ(7, doc["x"]["y"].longValue(7));  // x is made on the way
+  EXPECT_EQ(R"({"a":5,"x":{}})", compact(doc));
+
+  doc["list"][-1].setLong(1);
+  doc["list"][-1].setLong(2);
+  doc["list"][2].setString("appended at the size");
+  EXPECT_EQ(R"([1,2,"appended at the size"])", compact(doc["list"]));
+  EXPECT_EQ(3, doc["list"].size());
+  EXPECT_EQ("list", *doc.key(2));
+
+  CaptureOutput err(2);
+  JSOM beyond = doc["list"].at(5);
+  JSOM beyondToo = doc["list"][7];
+  EXPECT_EQ(
+      "JSOM::at(int32_t): index out of bounds\n"
+      "JSOM::operator[](int32_t): index out of bounds\n",
+      err.finish());
+  EXPECT_EQ(9, beyond.longValue(9));
+  EXPECT_FALSE(beyond.booleanValue(false));
+}
+
+TEST(JSOM, GettersConvertInPlaceOnlyWhenTheyCanRead) {
+  JSOM doc;
+  ASSERT_NE(&JSOM::JERROR,
+            &doc.fromString(R"({"d":2.5,"n":"42","bad":["42 ","+42","4.2"],"f":"-1.50",)"
+                            R"("e":"1e3","on":["ON","Yes","TRUE","1"],"off":["off","FALSE","n"],)"
+                            R"("keep":["no","enabled"]})"));
+  EXPECT_EQ("2.5", doc["d"].stringValue(JSOM::EMPTY_STRING));
+  EXPECT_FALSE(doc["d"].isNumber());
+  EXPECT_EQ(42, doc["n"].longValue(0));
+  EXPECT_TRUE(doc["n"].isNumber());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(0, doc["bad"][i].longValue(0));
+    EXPECT_TRUE(doc["bad"][i].isString());
+  }
+  EXPECT_EQ(-1.5L, doc["f"].doubleValue(0));
+  EXPECT_EQ(0.0L, doc["e"].doubleValue(0));
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(doc["on"][i].booleanValue(false));
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(doc["off"][i].booleanValue(true));
+    EXPECT_TRUE(doc["off"][i].isBoolean());
+  }
+  EXPECT_TRUE(doc["keep"][0].booleanValue(true));
+  EXPECT_FALSE(doc["keep"][1].booleanValue(false));
+  EXPECT_TRUE(doc["keep"][1].isString());
+  EXPECT_STREQ("fallback", doc["missing"].stringValuePtr("fallback"));
+  EXPECT_EQ(
+      R"({"d":"2.5","n":42,"bad":["42 ","+42","4.2"],"f":-1.5,"e":"1e3","on":[true,true,true,true],)"
+      R"("off":[false,false,false],"keep":["no","enabled"]})",
+      compact(doc));
+}
+
+TEST(JSOM, AssignmentCopiesWhileCopiesShare) {
+  JSOM source;
+  source["v"].setLong(1);
+  JSOM target;
+  target["t"] = source;
+  JSOM shared(source);
+  source["v"].setLong(2);
+  EXPECT_EQ(R"({"t":{"v":1}})", compact(target));
+  EXPECT_EQ(R"({"v":2})", compact(shared));
+
+  JSOM pending = source["nothing"];
+  target["t"] = pending;
+  target["t"] = JSOM::JERROR;
+  EXPECT_EQ(R"({"t":{"v":1}})", compact(target));
+  target["f"].copy(pending);
+  EXPECT_EQ(R"({"t":{"v":1},"f":false})", compact(target));
+
+  std::string out = "before:";
+  target["f"].toString(out, 4);
+  EXPECT_EQ("before:false", out);
+}
+
+TEST(JSOM, ErrorAndBlankStayInert) {
+  CaptureOutput err(2);
+  JSOM::JERROR.setLong(1);
+  JSOM::JERROR["k"].setLong(1);
+  JSOM::BLANK["k"].setLong(1);
+  JSOM::BLANK.setString("x");
+  std::string messages = err.finish();
+  EXPECT_EQ(
+      "JSOM::setLong(): null reference error\n"
+      "JSOM::operator[](char *): null reference error\n"
+      "JSOM::setLong(): null reference error\n"  // the copy of JERROR refuses too
+      "JSOM::operator[](char *): null reference error\n"
+      "JSOM::setLong(): null reference error\n"
+      "JSOM::setString(char *): null reference error\n",
+      messages);
+  JSOM copyOfBlank(JSOM::BLANK);
+  EXPECT_EQ("", compact(copyOfBlank));
+  copyOfBlank.setLong(3);
+  EXPECT_EQ("", compact(JSOM::BLANK));
+  EXPECT_EQ(0, JSOM::JERROR.size());
+}
+
+TEST(JSOM, WhatTheLibraryWritesReadsBack) {
+  JSOM doc;
+  doc["a"].setLong(1);
+  EXPECT_EQ(&JSOM::JERROR, &doc["cfg"].fromString("   "));
+  JSOM self = doc["self"];
+  self = doc;
+  std::string text;
+  doc.toString(text, 4);
+  JSOM again;
+  EXPECT_NE(&JSOM::JERROR, &again.fromString(text)) << text;
+  EXPECT_EQ(R"({"a":1,"self":{"a":1}})", compact(again));
+}
+
+class DocumentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/orvel-jsom-XXXXXX";
+    folder = mkdtemp(name);
+  }
+  void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
+  std::string path(const char* name) const { return folder + "/" + name; }
+  void writeFile(const std::string& file, const std::string& text) {
+    FILE* out = std::fopen(file.c_str(), "w");
+    std::fputs(text.c_str(), out);
+    std::fclose(out);
+  }
+  std::string folder;
+};
+
+TEST_F(DocumentTest, LoadingFailuresAndAppending) {
+  writeFile(path("empty"), "");
+  writeFile(path("broken"), "[1 2]");
+  JSOM doc;
+  CaptureOutput err(2);
+  EXPECT_EQ(&JSOM::JERROR, &doc.fromFile(path("missing").c_str()));
+  EXPECT_EQ(&JSOM::JERROR, &doc.fromFile(path("empty").c_str()));
+  EXPECT_EQ(&JSOM::JERROR, &doc.fromFile(path("broken").c_str()));
+  EXPECT_EQ(
+      "JSOM::fromFile(): could not open file\n"
+      "JSOM::fromFile(): could not read file\n"
+      "JSONData::setFromJsonString(): syntax error: array comma or end expected\n",
+      err.finish());
+
+  JSOM object;
+  object.fromString(R"({"a":1})");
+  EXPECT_EQ(&object, &object.fromString(std::string(R"({"b":2})")));
+  EXPECT_EQ(R"({"a":1,"b":2})", compact(object));
+
+  JSOM unset;
+  EXPECT_TRUE(unset.toFile(path("unset").c_str(), 4));
+  struct stat status;
+  ASSERT_EQ(0, stat(path("unset").c_str(), &status));
+  EXPECT_EQ(0, status.st_size);
+  EXPECT_TRUE(object.toFile(path("saved").c_str(), 4));
+  JSOM loaded;
+  loaded.fromFile(path("saved").c_str());
+  EXPECT_EQ(R"({"a":1,"b":2})", compact(loaded));
+
+  std::istringstream bad("[1,");
+  JSOM streamed;
+  EXPECT_TRUE(streamed.fromStream(bad).fail());
+  std::ostringstream out;
+  loaded.toStream(out);
+  EXPECT_EQ(R"({"a":1,"b":2})", out.str());
+}
+
+TEST_F(DocumentTest, FilesWithoutASizeLoad) {
+  ASSERT_EQ(0, mkfifo(path("fifo").c_str(), 0600));
+  std::thread writer([&] { writeFile(path("fifo"), R"({"piped":true})"); });
+  JSOM doc;
+  EXPECT_NE(&JSOM::JERROR, &doc.fromFile(path("fifo").c_str()));
+  writer.join();
+  EXPECT_EQ(R"({"piped":true})", compact(doc));
+}
+
+TEST(JSOM, EnvironmentReferencesExpand) {
+  setenv("ORVEL_TEST_HOME", "/home/u", 1);
+  setenv("ORVEL_TEST_EMPTY", "", 1);
+  unsetenv("ORVEL_TEST_UNDEFINED");
+  JSOM doc;
+  doc.fromString(
+      R"({"a":"${ORVEL_TEST_HOME}/x","b":["$ORVEL_TEST_HOME/x","${}","${ORVEL_TEST_UNDEFINED}"],)"
+      R"("c":{"d":"${ORVEL_TEST_HOME}/${ORVEL_TEST_UNDEFINED}"},)"
+      R"("e":"${ORVEL_TEST_HOME}+${ORVEL_TEST_HOME","f":"[${ORVEL_TEST_EMPTY}]","n":5})");
+  doc.expandValues();
+  EXPECT_EQ(R"({"a":"/home/u/x","b":["$ORVEL_TEST_HOME/x","${}","${ORVEL_TEST_UNDEFINED}"],)"
+            R"("c":{"d":"/home/u/${ORVEL_TEST_UNDEFINED}"},"e":"/home/u+${ORVEL_TEST_HOME",)"
+            R"("f":"[]","n":5})",
+            compact(doc));
+}
+
+}  // namespace
+}  // namespace orvel

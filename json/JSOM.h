@@ -54,6 +54,8 @@ class JSOM {
   JSOM at(int index);
   JSOM operator[](int index);
 
+  // KIND_NODE when the handle designates an existing node.
+  int32_t getKind() const { return kind; }
   int size();
   const std::string* key(int i) const;
   bool isNull() const;

@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 
+#include "json/JSOM.h"
+#include "log/LogAdapterStore.h"
 #include "thread/Lock.h"
 
 namespace orvel {
@@ -118,6 +120,57 @@ void Logger::visitLoggers(LoggerVisitor& visitor) {
   Synchronized hold(shared.lock);
   for (auto& [name, logger] : shared.loggers) {
     visitor.visit(logger);
+  }
+}
+
+void Logger::loadConfig(const char* path) {
+  JSOM document;
+  if (&document.fromFile(path) == &JSOM::JERROR) {
+    std::fprintf(stderr, "Could not load file `%s'.\n", path);
+    return;
+  }
+  useConfig(document);
+}
+
+void Logger::useConfig(const JSOM& config) {
+  if (config.getKind() != JSOM::KIND_NODE) {
+    return;  // nothing to read, and navigating would make places
+  }
+  JSOM document(config);
+  JSOM buffering = document["buffering"];
+  if (buffering.getKind() == JSOM::KIND_NODE) {
+    bufferingEnabled = buffering.booleanValue(true);
+  }
+  JSOM defaultLevel = document["default"];
+  if (defaultLevel.getKind() == JSOM::KIND_NODE) {
+    const LogLevel& level = LogLevel::valueOf(defaultLevel.stringValue(JSOM::EMPTY_STRING));
+    if (&level != LogLevel::LVL_UNKNOWN) {
+      setDefaultLogLevel(level);
+    }
+  }
+  JSOM masterLevel = document["level"];
+  if (masterLevel.getKind() == JSOM::KIND_NODE) {
+    const LogLevel& level = LogLevel::valueOf(masterLevel.stringValue(JSOM::EMPTY_STRING));
+    if (&level != LogLevel::LVL_UNKNOWN) {
+      setMasterLogLevel(level);
+    }
+  }
+  JSOM categories = document["categories"];
+  if (categories.isObject()) {
+    // Last member first: of two members naming one logger, the earlier wins.
+    for (int i = categories.size() - 1; i >= 0; --i) {
+      const LogLevel& level = LogLevel::valueOf(categories[i].stringValue(JSOM::EMPTY_STRING));
+      if (&level != LogLevel::LVL_UNKNOWN) {
+        getLogger(*categories.key(i))->setLevel(level);
+      }
+    }
+  }
+  JSOM adapter = document["adapter"];
+  if (adapter.getKind() == JSOM::KIND_NODE) {
+    JSOM type = adapter["type"];
+    if (type.getKind() == JSOM::KIND_NODE) {
+      logAdapter = LogAdapterStore::createLogAdapter(type.stringValue(JSOM::EMPTY_STRING), adapter);
+    }
   }
 }
 

@@ -11,6 +11,8 @@
 
 namespace orvel {
 
+class JSOM;
+
 // A sink for log lines that takes over from standard output.
 class LogAdapter {
  public:
@@ -58,6 +60,17 @@ class Logger {
 
   // Calls visitor for every registered logger in byte-wise name order.
   static void visitLoggers(LoggerVisitor& visitor);
+
+  // Configuration, for start-up, before other threads log. loadConfig
+  // loads a JSON file and applies it, or prints why it could not and
+  // changes nothing. useConfig applies, each only when present and valid:
+  // "buffering" (a boolean), "default" and "level" (level names for the
+  // default and master levels), "categories" (an object of logger names
+  // and level names; unknown level names are skipped and create no
+  // logger) and "adapter" (an object whose "type" names a factory in the
+  // LogAdapterStore; the previous adapter is left to whoever made it).
+  static void loadConfig(const char* path);
+  static void useConfig(const JSOM& config);
 
   // Where lines go: null means standard output. Not owned.
   static LogAdapter* logAdapter;

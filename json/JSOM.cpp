@@ -457,7 +457,7 @@ JSOM& JSOM::setLong(long long v) {
 JSOM& JSOM::copy(const JSOM& other) {
   // Cloned before this place is made, so that copying an ancestor into a
   // new member of its own does not take that empty member along.
-  JSONData* snapshot = other.kind == KIND_NODE ? other.slot.node->clone() : nullptr;
+  JSONData* snapshot = other.hasValue() ? other.slot.node->clone() : nullptr;
   if (makeInfoNode("copy()")) {
     if (snapshot != nullptr) {
       slot.node->copy(*snapshot);
@@ -473,7 +473,7 @@ JSOM& JSOM::copy(const JSOM& other) {
 }
 
 JSOM& JSOM::operator=(const JSOM& other) {
-  if (&other == this || other.kind != KIND_NODE) {
+  if (&other == this || !other.hasValue()) {
     return *this;
   }
   JSONData* snapshot = other.slot.node->clone();

@@ -87,10 +87,12 @@ class JSOM {
   JSOM& setDouble(long double v);
   JSOM& setBoolean(bool b);
   JSOM& setLong(long long v);
-  // A deep copy of other's node, or false when other designates none.
+  // A deep copy of other's node, or false when other designates none (or
+  // a node that never got a value, which a container could not write).
   JSOM& copy(const JSOM& other);
   // A deep copy of other's node into this place; nothing when other
-  // designates no node. Returns JERROR when this place cannot be made.
+  // designates no node, or one without a value. Returns JERROR when this
+  // place cannot be made.
   JSOM& operator=(const JSOM& other);
   JSOM& clear();
   JSOM& erase(int i);
@@ -112,6 +114,7 @@ class JSOM {
   void expandValues();
 
  private:
+  bool hasValue() const { return kind == KIND_NODE && slot.node->getType() != JSONData::TYPE_NONE; }
   // Creates the designated node when the handle is unset or pending.
   // False (after a message) for a null reference.
   bool makeInfoNode(const char* label);

@@ -38,12 +38,17 @@ class BufferSource {
 class StreamSource {
  public:
   explicit StreamSource(std::istream& in) : in(in) {}
+  // Once the end has been seen the stream is left alone: another peek
+  // would set its fail flag after a value that parsed.
   int peek() const {
+    if (!in.good()) {
+      return -1;
+    }
     int c = in.peek();
     return c == std::char_traits<char>::eof() ? -1 : c;
   }
   void next() { in.get(); }
-  bool exhausted() const { return in.peek() == std::char_traits<char>::eof(); }
+  bool exhausted() const { return peek() == -1; }
   // Compares while it reads: a mismatch has consumed the wrong character.
   bool literal(const char* word) {
     for (const char* at = word; *at != '\0'; ++at) {

@@ -138,6 +138,20 @@ TEST(JSOM, WhatTheLibraryWritesReadsBack) {
   JSOM again;
   EXPECT_NE(&JSOM::JERROR, &again.fromString(text)) << text;
   EXPECT_EQ(R"({"a":1,"self":{"a":1}})", compact(again));
+
+  // A node that never got a value (made for a load that failed, outside
+  // any container) is not copied into one.
+  JSOM list;
+  list.fromString("[1,2]");
+  JSOM place = list[2];
+  list.erase(0);  // position 2 is now beyond the end
+  CaptureOutput err(2);
+  place.fromString(" ");
+  EXPECT_EQ("JSONData::setByIndex(): index out of range\n", err.finish());
+  JSOM target;
+  target["k"] = place;
+  target["f"].copy(place);
+  EXPECT_EQ(R"({"f":false})", compact(target));
 }
 
 class DocumentTest : public ::testing::Test {

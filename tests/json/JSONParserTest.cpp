@@ -122,6 +122,10 @@ TEST(JSONParser, NumbersAndTheirTypes) {
   EXPECT_EQ(JSONData::TYPE_DOUBLE, node.getType());
   EXPECT_EQ(',', in.peek());
 
+  std::istringstream whole("12");  // a value that runs to the end fails nothing
+  ASSERT_TRUE(node.setFromStream(whole));
+  EXPECT_FALSE(whole.fail());
+
   ASSERT_TRUE(node.setFromJsonStlString("-0.0"));
   EXPECT_TRUE(std::signbit(node.doubleValue()));
 

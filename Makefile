@@ -3,12 +3,17 @@
 #   make test      build, then run every test
 #   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                  and the thread, I/O and end-to-end tests under ThreadSanitizer
+#   make fuzz      build the fuzz targets (clang, libFuzzer, ASan, UBSan)
+#   make fuzz-smoke  run each fuzz target for a minute on its seed corpus
 #   make clean     remove build/
 
 BUILD    := build
 RELEASE  := $(BUILD)/release
 ASAN     := $(BUILD)/asan
 TSAN     := $(BUILD)/tsan
+FUZZ     := $(BUILD)/fuzz
+FUZZERS  := TraceFuzzer JsonFuzzer JsomFuzzer ExpandFuzzer
+FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 EXAMPLE  := examples/frames.ftrace
 CTEST    := ctest --output-on-failure -j $(JOBS) --test-dir
@@ -20,7 +25,7 @@ SAN_CXX  := $(shell command -v clang++ 2>/dev/null || command -v g++)
 # CMake's own make need not announce every directory it enters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build run test sanitize clean
+.PHONY: all build run test sanitize fuzz fuzz-smoke clean
 
 all: build
 
@@ -45,6 +50,22 @@ sanitize:
 	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=thread
 	cmake --build $(TSAN) -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|run|slow)$$'
+
+fuzz:
+	cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON \
+	  -DCMAKE_CXX_COMPILER=clang++ -DORVEL_TESTS=OFF -DORVEL_FUZZ=ON \
+	  -DORVEL_SANITIZE=address,undefined,fuzzer-no-link
+	cmake --build $(FUZZ) -j $(JOBS)
+
+# New inputs go to a scratch corpus under build/, never into the seeds.
+fuzz-smoke: fuzz
+	@for target in $(FUZZERS); do \
+	  mkdir -p $(FUZZ)/corpus/$$target && \
+	  $(FUZZ)/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    $(FUZZ)/corpus/$$target fuzz/corpus/$$target > $(FUZZ)/$$target.log 2>&1; \
+	  status=$$?; tail -n 12 $(FUZZ)/$$target.log; \
+	  [ $$status -eq 0 ] || { echo "$$target failed"; exit 1; }; \
+	done
 
 clean:
 	rm -rf $(BUILD)

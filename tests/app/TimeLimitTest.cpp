@@ -1,5 +1,6 @@
 // The run's time limit: takes a minute.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -29,6 +30,20 @@ TEST(TimeLimit, InputStillOpenAfterAMinuteIsReportedAsFarAsItWasRead) {
             testing::readWholeFile(name));
   close(input[1]);
   unlink(name);
+}
+
+TEST(TimeLimit, AFifoWhoseWriterNeverWritesEndsWithAnEmptyReport) {
+  char folder[] = "/tmp/spanmill-fifo-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  const std::string fifo = std::string(folder) + "/fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // a writer that stays silent
+  testing::ProgramResult result = testing::runProgram(SPANMILL_BINARY, {"-i", fifo});
+  EXPECT_EQ(0, result.exitStatus);
+  EXPECT_EQ(R"({"sections":[],"pc":[],"threads":{}})", result.out);
+  close(writer);
+  unlink(fifo.c_str());
+  rmdir(folder);
 }
 
 }  // namespace

@@ -416,42 +416,29 @@ std::string& JSOM::toCompactString(std::string& out, int precision) const {
 }
 
 JSOM& JSOM::setString(const std::string& s) {
-  if (makeInfoNode("setString(string &)")) {
-    slot.node->setString(s);
-  }
-  return *this;
+  return write("setString(string &)", [&s](JSONData* node) { node->setString(s); });
 }
 
 JSOM& JSOM::setString(const char* s) {
-  if (makeInfoNode("setString(char *)")) {
+  return write("setString(char *)", [s](JSONData* node) {
     if (s == nullptr) {
-      slot.node->setNull();
+      node->setNull();
     } else {
-      slot.node->setString(s);
+      node->setString(s);
     }
-  }
-  return *this;
+  });
 }
 
 JSOM& JSOM::setDouble(long double v) {
-  if (makeInfoNode("setDouble()")) {
-    slot.node->setDouble(v);
-  }
-  return *this;
+  return write("setDouble()", [v](JSONData* node) { node->setDouble(v); });
 }
 
 JSOM& JSOM::setBoolean(bool b) {
-  if (makeInfoNode("setBoolean()")) {
-    slot.node->setBoolean(b);
-  }
-  return *this;
+  return write("setBoolean()", [b](JSONData* node) { node->setBoolean(b); });
 }
 
 JSOM& JSOM::setLong(long long v) {
-  if (makeInfoNode("setLong()")) {
-    slot.node->setLong(v);
-  }
-  return *this;
+  return write("setLong()", [v](JSONData* node) { node->setLong(v); });
 }
 
 JSOM& JSOM::copy(const JSOM& other) {

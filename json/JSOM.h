@@ -118,6 +118,14 @@ class JSOM {
   // Creates the designated node when the handle is unset or pending.
   // False (after a message) for a null reference.
   bool makeInfoNode(const char* label);
+  // Makes the place if needed, then lets apply give the node its value.
+  template <class Apply>
+  JSOM& write(const char* label, Apply apply) {
+    if (makeInfoNode(label)) {
+      apply(slot.node);
+    }
+    return *this;
+  }
   JSOM navigateByKey(const char* key, const char* label);
   JSOM navigateByIndex(int index, const char* label);
   // After a failed load: takes back a node that the load itself created

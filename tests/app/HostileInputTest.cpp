@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/ScratchTest.h"
+
 #include "tests/app/Conversion.h"
 #include "tests/app/Subprocess.h"
 
@@ -20,29 +22,16 @@ using namespace testing;
 
 const char kEmptyReport[] = R"({"sections":[],"pc":[],"threads":{}})";
 
-class HostileInputTest : public ::testing::Test {
+class HostileInputTest : public testing::ScratchTest {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/spanmill-hostile-XXXXXX";
-    folder = mkdtemp(name);
-  }
-  void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
-
   // Writes text repeated count times into a file of the scratch folder.
   std::string file(const char* name, const std::string& text, size_t count = 1) {
-    std::string path = folder + "/" + name;
-    FILE* out = std::fopen(path.c_str(), "w");
-    for (size_t i = 0; i < count; ++i) {
-      std::fwrite(text.data(), 1, text.size(), out);
-    }
-    std::fclose(out);
-    return path;
+    writeFile(path(name), text, count);
+    return path(name);
   }
   ProgramResult spanmill(const std::vector<std::string>& args) {
     return runProgram(SPANMILL_BINARY, args);
   }
-
-  std::string folder;
 };
 
 TEST_F(HostileInputTest, HugeLinesAndDeepNestingGiveAValidReport) {

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/ScratchTest.h"
+
 #include "tests/app/Conversion.h"
 #include "tests/app/Subprocess.h"
 
@@ -27,30 +29,16 @@ std::string dataFile(const char* name) {
   return std::string(ORVEL_TEST_DATA) + "/" + name;
 }
 
-class RunTest : public ::testing::Test {
+class RunTest : public testing::ScratchTest {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/spanmill-run-XXXXXX";
-    folder = mkdtemp(name);
-  }
-  void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
-
   ProgramResult spanmill(const std::vector<std::string>& args,
                          const std::string& input = "/dev/null") {
     return runProgram(SPANMILL_BINARY, args, input);
-  }
-  std::string path(const char* name) const { return folder + "/" + name; }
-  void writeFile(const std::string& file, const std::string& text) {
-    FILE* out = std::fopen(file.c_str(), "w");
-    std::fputs(text.c_str(), out);
-    std::fclose(out);
   }
   bool exists(const std::string& file) {
     struct stat status;
     return stat(file.c_str(), &status) == 0;
   }
-
-  std::string folder;
 };
 
 TEST_F(RunTest, ConvertsFilesAndStandardInput) {

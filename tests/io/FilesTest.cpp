@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/ScratchTest.h"
+
 #include "io/LinuxBasicFile.h"
 #include "io/LinuxPipe.h"
 #include "io/PortableBasicFileFactory.h"
@@ -16,24 +18,10 @@
 namespace orvel {
 namespace {
 
-// A scratch folder removed with everything in it after each case.
-class FilesTest : public ::testing::Test {
+// Cases run in a scratch folder of their own.
+class FilesTest : public testing::ScratchTest {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/orvel-files-XXXXXX";
-    folder = mkdtemp(name);
-  }
-  void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
-
-  std::string path(const char* name) const { return folder + "/" + name; }
-  void writeFile(const std::string& file, const std::string& text) {
-    FILE* out = std::fopen(file.c_str(), "w");
-    std::fputs(text.c_str(), out);
-    std::fclose(out);
-  }
   static int fdOf(PortableFile* file) { return dynamic_cast<LinuxFileExt*>(file->ext())->getFd(); }
-
-  std::string folder;
 };
 
 TEST_F(FilesTest, OpenFailures) {

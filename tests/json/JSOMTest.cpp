@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/ScratchTest.h"
+
 #include "json/JSOM.h"
 #include "tests/CaptureOutput.h"
 
@@ -154,21 +156,7 @@ TEST(JSOM, WhatTheLibraryWritesReadsBack) {
   EXPECT_EQ(R"({"f":false})", compact(target));
 }
 
-class DocumentTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char name[] = "/tmp/orvel-jsom-XXXXXX";
-    folder = mkdtemp(name);
-  }
-  void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
-  std::string path(const char* name) const { return folder + "/" + name; }
-  void writeFile(const std::string& file, const std::string& text) {
-    FILE* out = std::fopen(file.c_str(), "w");
-    std::fputs(text.c_str(), out);
-    std::fclose(out);
-  }
-  std::string folder;
-};
+using DocumentTest = testing::ScratchTest;
 
 TEST_F(DocumentTest, LoadingFailuresAndAppending) {
   writeFile(path("empty"), "");

@@ -70,6 +70,9 @@ TEST_F(FilesTest, CreateAppendAndNoTruncation) {
   EXPECT_EQ("Jello!", std::string(buffer, 6));
   EXPECT_EQ(0, reading.read(buffer, sizeof buffer));
   EXPECT_FALSE(reading.isEOF());
+  int first = reading.getFd();
+  ASSERT_EQ(0, reading.openFile(path("new").c_str(), 0));
+  EXPECT_EQ(first, reading.getFd());  // the earlier descriptor was closed, and reused
   EXPECT_EQ(-2, reading.write("x", 1));
 }
 

@@ -20,6 +20,30 @@ void rebind(orvel::JSOM& handle, const orvel::JSOM& next) {
   new (&handle) orvel::JSOM(held);
 }
 
+// The deepest nesting of brackets in JSON text, strings skipped.
+int nesting(const std::string& text) {
+  int depth = 0;
+  int deepest = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = ++depth > deepest ? depth : deepest;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -98,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // which are written as they are and end the buffer form's input.
     orvel::JSOM again;
     std::istringstream in(text);
-    if (again.fromStream(in).fail()) {
+    // Navigation can build a tree deeper than the parser accepts.
+    if (again.fromStream(in).fail() && nesting(text) <= orvel::JSONData::MAX_PARSE_DEPTH) {
       std::fprintf(stderr, "written, but does not parse back: %s\n", text.c_str());
       std::abort();
     }

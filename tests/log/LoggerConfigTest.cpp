@@ -8,6 +8,7 @@
 #include "log/LogAdapterStore.h"
 #include "log/Logger.h"
 #include "tests/CaptureOutput.h"
+#include "tests/log/FreshLogging.h"
 
 namespace orvel {
 namespace {
@@ -47,18 +48,8 @@ class CollectingFactory : public LogAdapterFactory {
   int* const deletions;
 };
 
-class LoggerConfigTest : public ::testing::Test {
+class LoggerConfigTest : public testing::FreshLogging {
  protected:
-  void SetUp() override {
-    Logger::setDefaultLogLevel(LogLevel::valueOf("INFO"));
-    Logger::setMasterLogLevel(LogLevel::valueOf("ALL"));
-    Logger::logAdapter = nullptr;
-    Logger::enableBuffering();
-  }
-  void TearDown() override {
-    Logger::logAdapter = nullptr;
-    Logger::enableBuffering();
-  }
   static void apply(const char* json) {
     JSOM config;
     ASSERT_NE(&JSOM::JERROR, &config.fromString(json)) << json;

@@ -7,6 +7,7 @@
 #include "log/LogLevel.h"
 #include "log/Logger.h"
 #include "tests/CaptureOutput.h"
+#include "tests/log/FreshLogging.h"
 
 namespace orvel {
 namespace {
@@ -49,17 +50,7 @@ TEST(LogLevel, Thresholds) {
   EXPECT_TRUE(LogLevel::valueOf(7).allows(LogLevel::valueOf("TRACE")));
 }
 
-// Each case starts from the levels a fresh process would give new loggers,
-// with lines going to standard output.
-class LoggerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Logger::setDefaultLogLevel(LogLevel::valueOf("INFO"));
-    Logger::setMasterLogLevel(LogLevel::valueOf("ALL"));
-    Logger::logAdapter = nullptr;
-    Logger::enableBuffering();
-  }
-};
+using LoggerTest = testing::FreshLogging;
 
 TEST_F(LoggerTest, NewLoggersLogWarningsButNotDebug) {
   Logger* logger = Logger::getLogger("fresh");

@@ -62,6 +62,7 @@ fuzz-smoke: fuzz
 	@for target in $(FUZZERS); do \
 	  mkdir -p $(FUZZ)/corpus/$$target && \
 	  $(FUZZ)/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ)/ \
 	    $(FUZZ)/corpus/$$target fuzz/corpus/$$target > $(FUZZ)/$$target.log 2>&1; \
 	  status=$$?; tail -n 12 $(FUZZ)/$$target.log; \
 	  [ $$status -eq 0 ] || { echo "$$target failed"; exit 1; }; \

@@ -3,6 +3,8 @@
 #   make test      build, then run every test
 #   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                  and the thread, I/O and end-to-end tests under ThreadSanitizer
+#   make arm32     cross-build everything for 32-bit ARM Linux (arm-linux-gnueabihf)
+#   make arm32-test  run every test of that build under qemu-arm
 #   make fuzz      build the fuzz targets (clang, libFuzzer, ASan, UBSan)
 #   make fuzz-smoke  run each fuzz target for a minute on its seed corpus
 #   make clean     remove build/
@@ -12,6 +14,7 @@ RELEASE  := $(BUILD)/release
 ASAN     := $(BUILD)/asan
 TSAN     := $(BUILD)/tsan
 FUZZ     := $(BUILD)/fuzz
+ARM32    := $(BUILD)/arm32
 FUZZERS  := TraceFuzzer JsonFuzzer JsomFuzzer ExpandFuzzer
 FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
@@ -25,7 +28,7 @@ SAN_CXX  := $(shell command -v clang++ 2>/dev/null || command -v g++)
 # CMake's own make need not announce every directory it enters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build run test sanitize fuzz fuzz-smoke clean
+.PHONY: all build run test sanitize arm32 arm32-test fuzz fuzz-smoke clean
 
 all: build
 
@@ -50,6 +53,14 @@ sanitize:
 	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=thread
 	cmake --build $(TSAN) -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|run|slow)$$'
+
+arm32:
+	cmake -S . -B $(ARM32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake
+	cmake --build $(ARM32) -j $(JOBS)
+
+arm32-test: arm32
+	$(CTEST) $(ARM32)
 
 fuzz:
 	cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON \

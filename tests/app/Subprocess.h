@@ -30,9 +30,20 @@ inline std::string readWholeFile(const std::string& path) {
 
 // Starts path with args, its descriptors 0, 1 and 2 taken from in, out and
 // err; a descriptor given as -1 is left closed in the child.
+// A cross-built program runs through the launcher the build names (an
+// emulator and its options, separated by spaces); the program still sees
+// path as its argv[0].
 inline pid_t startProgram(const std::string& path, const std::vector<std::string>& args, int in,
                           int out, int err) {
+  std::vector<std::string> launcher;
+  std::istringstream words(SPANMILL_LAUNCHER);
+  for (std::string word; words >> word;) {
+    launcher.push_back(word);
+  }
   std::vector<char*> argv;
+  for (std::string& word : launcher) {
+    argv.push_back(&word[0]);
+  }
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
@@ -52,7 +63,7 @@ inline pid_t startProgram(const std::string& path, const std::vector<std::string
         dup2(sources[target], target);
       }
     }
-    execv(path.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   return child;

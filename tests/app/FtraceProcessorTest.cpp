@@ -1,3 +1,4 @@
+#include <climits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,20 @@ TEST(FtraceProcessor, MarkerTextIsCutAfter512Characters) {
   EXPECT_EQ(R"({"sections":[")" + name.substr(0, 508) +
                 R"("],"pc":[["",0]],"threads":{"1":{"trace":[[0,500000,0]]}}})",
             ftrace(marker(1, "1.0", "B|1|" + name) + marker(1, "1.5", "E")));
+}
+
+// A thread id is read as an unsigned long, then kept in 32 bits: past 32 bits
+// it wraps where long has 64 bits and saturates where long has 32.
+TEST(FtraceProcessor, ThreadIdsPastThirtyTwoBitsDependOnTheWidthOfLong) {
+  const std::string input =
+      " a-4294967296 [000] .... 1.0: tracing_mark_write: B|1|wide\n"
+      " a-4294967296 [000] .... 2.0: tracing_mark_write: E\n"
+      " a--1 [000] .... 3.0: tracing_mark_write: B|1|negative\n";
+  const std::string threads = ULONG_MAX > UINT_MAX
+                                  ? R"("0":{"trace":[[0,1000000,0]]},"4294967295":{"trace":[]})"
+                                  : R"("4294967295":{"trace":[[0,1000000,0]]})";
+  EXPECT_EQ(R"({"sections":["wide","negative"],"pc":[["",0],["",1]],"threads":{)" + threads + "}}",
+            ftrace(input));
 }
 
 }  // namespace

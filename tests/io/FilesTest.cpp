@@ -76,6 +76,26 @@ TEST_F(FilesTest, CreateAppendAndNoTruncation) {
   EXPECT_EQ(-2, reading.write("x", 1));
 }
 
+// A 32-bit build needs 64-bit file offsets to open such a file at all.
+TEST_F(FilesTest, FilesPastFourGigabytesOpenAndRead) {
+  const off_t fourGigabytes = off_t(1) << 32;
+  const std::string big = path("big");
+  int fd = open(big.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_NE(-1, fd);
+  // Sparse: the first 4 GB take no room on the disk.
+  ASSERT_EQ(0, ftruncate(fd, fourGigabytes + 100));
+  ASSERT_EQ(4, pwrite(fd, "tail", 4, fourGigabytes + 10));
+  close(fd);
+
+  LinuxBasicFile file;
+  ASSERT_EQ(0, file.openFile(big.c_str(), 0));
+  ASSERT_EQ(fourGigabytes, lseek(fdOf(&file), fourGigabytes, SEEK_SET));
+  char buffer[200] = {};
+  ASSERT_EQ(100, file.read(buffer, sizeof buffer));
+  EXPECT_EQ("tail", std::string(buffer + 10, 4));
+  EXPECT_EQ(0, file.read(buffer, sizeof buffer));
+}
+
 TEST_F(FilesTest, AnonymousPipes) {
   LinuxPipe readEnd;
   readEnd.setNonBlocking(true);

@@ -1,6 +1,7 @@
 #include "app/LineProcessor.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace orvel {
 
@@ -23,6 +24,36 @@ void LineProcessor::processChar(char c) {
     line.clear();  // keeps the capacity for the next line
   } else if (c != '\r') {
     line.push_back(c);
+  }
+}
+
+// The same lines as feeding every byte to processChar, found a block at a
+// time: memchr runs far faster than a call per byte.
+void LineProcessor::processBuffer(const char* data, int length) {
+  const char* end = data + (length > 0 ? length : 0);
+  while (data < end && !closed) {
+    const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', end - data));
+    const char* stop = lineEnd != nullptr ? lineEnd : end;
+    appendDroppingCarriageReturns(data, stop);
+    if (lineEnd == nullptr) {
+      return;
+    }
+    lineLength = 0;
+    processLine(line);
+    line.clear();
+    data = lineEnd + 1;
+  }
+}
+
+void LineProcessor::appendDroppingCarriageReturns(const char* from, const char* to) {
+  int64_t added = to - from;
+  lineLength =
+      added >= INT32_MAX - lineLength ? INT32_MAX : lineLength + static_cast<int32_t>(added);
+  while (from < to) {
+    const char* cr = static_cast<const char*>(std::memchr(from, '\r', to - from));
+    const char* stop = cr != nullptr ? cr : to;
+    line.append(from, stop);
+    from = cr != nullptr ? cr + 1 : to;
   }
 }
 

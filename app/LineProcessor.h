@@ -65,6 +65,10 @@ class LineProcessor : public CharProcessor {
   // Reopens the processor with an empty line.
   void reset() override;
 
+  // Delivers the same lines as feeding each byte to processChar.
+  void processBuffer(const char* data, int length) override;
+
+  // For callers that feed single characters.
   void processChar(char c) override;
 
   // Called once per complete line, in input order. The line is this
@@ -73,6 +77,9 @@ class LineProcessor : public CharProcessor {
   virtual void processLine(const std::string& line) = 0;
 
  private:
+  // Appends [from, to) to the line without its carriage returns.
+  void appendDroppingCarriageReturns(const char* from, const char* to);
+
   bool closed = false;  // the input ended or failed: characters are ignored
   // Characters received since the last line end, carriage returns included;
   // above zero when a partial line awaits the end of input. Saturates

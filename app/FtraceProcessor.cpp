@@ -3,13 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/TraceScan.h"
+
 namespace orvel {
 
 namespace {
-
-// Task name up to the first '-', thread id, CPU field, flags word, time
-// stamp, event name, and the marker text cut to 512 characters.
-const char kMarkerLine[] = "%*[^-]-%u %*[^]]] %*s %lf: tracing_mark_write: %512[^\n]";
 
 // The name of a begin marker "X|field|name...": the text after the second
 // '|', or null when there is no second '|' or nothing follows it.
@@ -27,7 +25,11 @@ void FtraceProcessor::processLine(const std::string& line) {
   unsigned int tid = 0;
   double time = 0.0;
   char marker[513];
-  if (std::sscanf(line.c_str(), kMarkerLine, &tid, &time, marker) != 3) {
+  int scanned = scan::ftraceMarkerLine(line.c_str(), &tid, &time, marker);
+  if (scanned == scan::kUndecided) {
+    scanned = std::sscanf(line.c_str(), scan::kFtraceMarkerLine, &tid, &time, marker);
+  }
+  if (scanned != 3) {
     return;
   }
   // Every parsed line takes part in the window, whatever its marker says.

@@ -1,0 +1,279 @@
+#include "app/TraceScan.h"
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+
+namespace orvel {
+namespace scan {
+
+namespace {
+
+// A quotient of two exact doubles is then rounded once, as strtod rounds.
+static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must not use wider registers");
+
+// What a step of a format did: matched, failed as sscanf would, or met a
+// form left to sscanf.
+enum Step { kMatched, kFailed, kLeft };
+
+const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// White space as scanf skips it in the C locale.
+bool isSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+void skipSpace(const char*& p) {
+  while (isSpace(*p)) {
+    ++p;
+  }
+}
+
+// "%*[^stop]": one or more characters up to stop or the end.
+bool skipUntil(const char*& p, char stop) {
+  const char* found = strchrnul(p, stop);
+  if (found == p) {
+    return false;
+  }
+  p = found;
+  return true;
+}
+
+// "%width[^stop]" into out, which holds width + 1.
+bool copyUntil(const char*& p, char stop, char* out, size_t width) {
+  size_t length = static_cast<size_t>(strchrnul(p, stop) - p);
+  if (length == 0) {
+    return false;
+  }
+  length = length < width ? length : width;
+  std::memcpy(out, p, length);
+  out[length] = '\0';
+  p += length;
+  return true;
+}
+
+// "%u" for up to nine digits; a sign or a longer number is left to sscanf
+// (its overflow rules depend on the width of long).
+Step readUnsigned(const char*& p, unsigned int* out) {
+  skipSpace(p);
+  if (*p == '+' || *p == '-') {
+    return kLeft;
+  }
+  if (!isDigit(*p)) {
+    return kFailed;
+  }
+  unsigned int value = 0;
+  int digits = 0;
+  for (; isDigit(p[digits]); ++digits) {
+    if (digits == 9) {
+      return kLeft;
+    }
+    value = value * 10 + static_cast<unsigned int>(p[digits] - '0');
+  }
+  p += digits;
+  *out = value;
+  return kMatched;
+}
+
+// "%lf" for plain decimals: digits, optionally a point and more digits, at
+// most 2^53 without the point and at most 22 digits after it, so that the
+// quotient of two exact doubles gives strtod's rounding.
+Step readDouble(const char*& p, double* out) {
+  skipSpace(p);
+  const char first = *p;
+  if (!isDigit(first)) {
+    // Only these can begin a number for scanf: a sign, a point, inf, nan.
+    bool maybeNumber = first == '+' || first == '-' || first == '.' || first == 'i' ||
+                       first == 'I' || first == 'n' || first == 'N';
+    return maybeNumber ? kLeft : kFailed;
+  }
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int fraction = 0;
+  const char* q = p;
+  for (; isDigit(*q); ++q, ++digits) {
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
+    if (digits == 18) {
+      return kLeft;
+    }
+  }
+  if (*q == '.') {
+    for (++q; isDigit(*q); ++q, ++digits, ++fraction) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
+      if (digits == 18) {
+        return kLeft;
+      }
+    }
+  }
+  const char next = *q;
+  if (next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X' || next == 'p' ||
+      next == 'P' || mantissa > (uint64_t(1) << 53) || fraction > 22) {
+    return kLeft;
+  }
+  *out = static_cast<double>(mantissa) / kPowersOfTen[fraction];
+  p = q;
+  return kMatched;
+}
+
+// An ordinary format text: the same characters, exactly.
+bool literal(const char*& p, const char* text, size_t length) {
+  if (std::strncmp(p, text, length) != 0) {
+    return false;
+  }
+  p += length;
+  return true;
+}
+
+}  // namespace
+
+const char kFtraceMarkerLine[] = "%*[^-]-%u %*[^]]] %*s %lf: tracing_mark_write: %512[^\n]";
+const char kStracePidLine[] = "[pid %u] %lf %512[^\n]";
+const char kStraceIdLine[] = "%u %lf %512[^\n]";
+const char kStraceResumed[] = "%*[^<]<%lf>";
+const char kStraceLocation[] = "%*[[[ ]%32[^]]] %512[^\n]";
+const char kStraceFinished[] = "%512[^(]%*[^<]<%lf>";
+const char kStraceUnfinished[] = "%512[^(]%*[^<]<unfin%*[^>]%c";
+
+int ftraceMarkerLine(const char* p, unsigned int* tid, double* time, char* marker) {
+  if (!skipUntil(p, '-') || *p++ != '-') {
+    return 0;
+  }
+  switch (readUnsigned(p, tid)) {
+    case kLeft:
+      return kUndecided;
+    case kFailed:
+      return 0;
+    case kMatched:
+      break;
+  }
+  skipSpace(p);
+  if (!skipUntil(p, ']') || *p++ != ']') {
+    return 1;
+  }
+  skipSpace(p);
+  const char* word = p;
+  while (*p != '\0' && !isSpace(*p)) {
+    ++p;
+  }
+  if (p == word) {
+    return 1;
+  }
+  skipSpace(p);
+  switch (readDouble(p, time)) {
+    case kLeft:
+      return kUndecided;
+    case kFailed:
+      return 1;
+    case kMatched:
+      break;
+  }
+  if (*p++ != ':') {
+    return 2;
+  }
+  skipSpace(p);
+  if (!literal(p, "tracing_mark_write:", 19)) {
+    return 2;
+  }
+  skipSpace(p);
+  return copyUntil(p, '\n', marker, 512) ? 3 : 2;
+}
+
+int straceLine(const char* p, bool pidForm, unsigned int* tid, double* time, char* rest) {
+  if (pidForm) {
+    if (!literal(p, "[pid", 4)) {
+      return 0;
+    }
+    skipSpace(p);
+  }
+  switch (readUnsigned(p, tid)) {
+    case kLeft:
+      return kUndecided;
+    case kFailed:
+      return 0;
+    case kMatched:
+      break;
+  }
+  if (pidForm && *p++ != ']') {
+    return 1;
+  }
+  skipSpace(p);
+  switch (readDouble(p, time)) {
+    case kLeft:
+      return kUndecided;
+    case kFailed:
+      return 1;
+    case kMatched:
+      break;
+  }
+  skipSpace(p);
+  return copyUntil(p, '\n', rest, 512) ? 3 : 2;
+}
+
+int straceResumed(const char* p, double* duration) {
+  if (!skipUntil(p, '<') || *p++ != '<') {
+    return 0;
+  }
+  switch (readDouble(p, duration)) {
+    case kLeft:
+      return kUndecided;
+    case kFailed:
+      return 0;
+    case kMatched:
+      break;
+  }
+  return 1;
+}
+
+int straceLocation(const char* p, char* location, char* call) {
+  const char* start = p;
+  while (*p == '[' || *p == ' ') {
+    ++p;
+  }
+  if (p == start || !copyUntil(p, ']', location, 32)) {
+    return 0;
+  }
+  if (*p++ != ']') {
+    return 1;
+  }
+  skipSpace(p);
+  return copyUntil(p, '\n', call, 512) ? 2 : 1;
+}
+
+int straceFinished(const char* p, char* name, double* duration) {
+  if (!copyUntil(p, '(', name, 512)) {
+    return 0;
+  }
+  if (!skipUntil(p, '<') || *p++ != '<') {
+    return 1;
+  }
+  switch (readDouble(p, duration)) {
+    case kLeft:
+      return kUndecided;
+    case kFailed:
+      return 1;
+    case kMatched:
+      break;
+  }
+  return 2;
+}
+
+int straceUnfinished(const char* p, char* name, char* closing) {
+  if (!copyUntil(p, '(', name, 512)) {
+    return 0;
+  }
+  if (!skipUntil(p, '<') || *p++ != '<' || !literal(p, "unfin", 5) || !skipUntil(p, '>') ||
+      *p == '\0') {
+    return 1;
+  }
+  *closing = *p;
+  return 2;
+}
+
+}  // namespace scan
+}  // namespace orvel

@@ -1,0 +1,49 @@
+// Hand-written scanners for the trace parsers' sscanf formats.
+//
+// Each scanner reads a NUL-terminated text as std::sscanf would with its
+// format, and stores the same values. It returns the number
+// of conversions assigned (0 where sscanf would return EOF), or kUndecided
+// when the text takes a form the scanner leaves to sscanf: a sign or more
+// than nine digits in a thread id, or a number that is not plain decimal
+// digits with an optional point (exponents, hex, inf, nan, more than 15
+// significant digits). Callers then call sscanf itself, so results are
+// always sscanf's. The numbers after the declarations are the sizes of the
+// buffers the strings go to.
+#ifndef ORVEL_APP_TRACESCAN_H
+#define ORVEL_APP_TRACESCAN_H
+
+namespace orvel {
+namespace scan {
+
+const int kUndecided = -2;
+
+// The formats, for sscanf where a scanner leaves the text to it.
+// Task name up to the first '-', thread id, CPU field, flags word, time
+// stamp, event name, and the marker text cut to 512 characters:
+// "%*[^-]-%u %*[^]]] %*s %lf: tracing_mark_write: %512[^\n]"
+extern const char kFtraceMarkerLine[];
+extern const char kStracePidLine[];  // "[pid %u] %lf %512[^\n]"
+extern const char kStraceIdLine[];   // "%u %lf %512[^\n]"
+// Applied after the leading '<' of "<... read resumed> ...) = 0 <0.000010>".
+extern const char kStraceResumed[];  // "%*[^<]<%lf>"
+// One or more '[' and blanks, up to 32 characters before ']', the rest.
+extern const char kStraceLocation[];  // "%*[[[ ]%32[^]]] %512[^\n]"
+// The name before the first '(', the number after the next '<'.
+extern const char kStraceFinished[];    // "%512[^(]%*[^<]<%lf>"
+extern const char kStraceUnfinished[];  // "%512[^(]%*[^<]<unfin%*[^>]%c"
+
+// Each scanner below reads text as sscanf with the format of its name.
+int ftraceMarkerLine(const char* text, unsigned int* tid, double* time, char* marker);  // 513
+
+// kStracePidLine when pidForm, else kStraceIdLine.
+int straceLine(const char* text, bool pidForm, unsigned int* tid, double* time, char* rest);
+
+int straceResumed(const char* text, double* duration);
+int straceLocation(const char* text, char* location, char* call);    // 33, 513
+int straceFinished(const char* text, char* name, double* duration);  // 513
+int straceUnfinished(const char* text, char* name, char* closing);   // 513
+
+}  // namespace scan
+}  // namespace orvel
+
+#endif  // ORVEL_APP_TRACESCAN_H

@@ -20,11 +20,16 @@ class LineCollector : public LineProcessor {
   Lines lines;
 };
 
-// Feeds input in blocks of blockSize bytes, then ends it.
+// Feeds input in blocks of blockSize bytes, or one processChar call per
+// byte when blockSize is 0, then ends it.
 Lines split(const std::string& input, size_t blockSize) {
   LineCollector collector;
-  for (size_t at = 0; at < input.size(); at += blockSize) {
-    collector.feed(input.substr(at, blockSize));
+  for (size_t at = 0; at < input.size(); at += blockSize == 0 ? 1 : blockSize) {
+    if (blockSize == 0) {
+      collector.processChar(input[at]);
+    } else {
+      collector.feed(input.substr(at, blockSize));
+    }
   }
   collector.processEOF();
   return collector.lines;
@@ -45,7 +50,7 @@ TEST(LineProcessor, SplitsLinesTheSameWhateverTheBlockSize) {
        {"first line", "second, longer line", "", "last"}},
   };
   for (const auto& [input, expected] : cases) {
-    for (size_t blockSize = 1; blockSize <= input.size() + 1; ++blockSize) {
+    for (size_t blockSize = 0; blockSize <= input.size() + 1; ++blockSize) {
       EXPECT_EQ(expected, split(input, blockSize)) << "block size " << blockSize;
     }
   }

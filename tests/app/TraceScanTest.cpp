@@ -1,0 +1,139 @@
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/TraceScan.h"
+#include "fuzz/ScanCheck.h"
+
+namespace orvel {
+namespace {
+
+using fuzzing::scanMismatch;
+
+TEST(TraceScan, RealLinesAreReadByHand) {
+  unsigned int tid = 0;
+  double time = 0.0;
+  char text[513];
+  char name[513];
+  EXPECT_EQ(3, scan::ftraceMarkerLine("         ui_main-9919    [001] ...1.  3842.413771: "
+                                      "tracing_mark_write: B|9918|doFrame",
+                                      &tid, &time, text));
+  EXPECT_EQ(9919u, tid);
+  EXPECT_EQ(std::strtod("3842.413771", nullptr), time);
+  EXPECT_STREQ("B|9918|doFrame", text);
+  EXPECT_EQ(2, scan::ftraceMarkerLine("          <idle>-0       [001] dNs5.  3842.407805: "
+                                      "sched_wakeup: comm=rcu_preempt pid=15",
+                                      &tid, &time, text));
+
+  EXPECT_EQ(3, scan::straceLine("[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>",
+                                true, &tid, &time, text));
+  EXPECT_EQ(9953u, tid);
+  EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
+  EXPECT_STREQ("rseq(0x7f, 0x20 <unfinished ...>", text);
+  char closing = 0;
+  EXPECT_EQ(2, scan::straceUnfinished(text, name, &closing));
+  EXPECT_STREQ("rseq", name);
+  EXPECT_EQ('>', closing);
+  EXPECT_EQ(2, scan::straceFinished("close(3)        = 0 <0.000022>", name, &time));
+  EXPECT_EQ(std::strtod("0.000022", nullptr), time);
+  EXPECT_EQ(1, scan::straceResumed("... rseq resumed>) = 0 <0.000029>", &time));
+  EXPECT_EQ(std::strtod("0.000029", nullptr), time);
+  char location[33];
+  EXPECT_EQ(2, scan::straceLocation("[ ui.c:12] write(1, \"x\", 1) = 1 <0.1>", location, text));
+  EXPECT_STREQ("ui.c:12", location);
+}
+
+// Every form sscanf may read differently from a quick guess: each scanner
+// must give sscanf's result or leave the text to it.
+TEST(TraceScan, AgreesWithSscanfOnOddForms) {
+  const std::string wide(600, 'w');
+  const std::string digits(40, '7');
+  const std::vector<std::string> lines = {
+      "",
+      " ",
+      "-",
+      "a-",
+      "a-1",
+      "a-1 [0]",
+      "a-1 [0] f",
+      "a-1 [0] f 2",
+      "a-1 [0] f 2:",
+      "a-1 [0] f 2: tracing_mark_write:",
+      "a-1 [0] f 2: tracing_mark_write: ",
+      "a-1 [0] f 2: tracing_mark_write: B|1|x",
+      "a-\t1\v[0]\ff\r2.5:\ttracing_mark_write:\fE",
+      "a-+1 [0] f 2: tracing_mark_write: E",
+      "a--1 [0] f 2: tracing_mark_write: E",
+      "a-4294967296 [0] f 2: tracing_mark_write: E",
+      "a-123456789 [0] f 2: tracing_mark_write: E",
+      "a-1234567890 [0] f 2: tracing_mark_write: E",
+      "a-" + digits + " [0] f 2: tracing_mark_write: E",
+      "a-1 [0] f -2: tracing_mark_write: E",
+      "a-1 [0] f +2.5: tracing_mark_write: E",
+      "a-1 [0] f .5: tracing_mark_write: E",
+      "a-1 [0] f 5.: tracing_mark_write: E",
+      "a-1 [0] f 1e3: tracing_mark_write: E",
+      "a-1 [0] f 1e: tracing_mark_write: E",
+      "a-1 [0] f 1.5E-2: tracing_mark_write: E",
+      "a-1 [0] f 0x1p3: tracing_mark_write: E",
+      "a-1 [0] f 0x: tracing_mark_write: E",
+      "a-1 [0] f inf: tracing_mark_write: E",
+      "a-1 [0] f infinity: tracing_mark_write: E",
+      "a-1 [0] f nan: tracing_mark_write: E",
+      "a-1 [0] f nan(123): tracing_mark_write: E",
+      "a-1 [0] f 9007199254740993: tracing_mark_write: E",
+      "a-1 [0] f 0.00000000000000000000001: tracing_mark_write: E",
+      "a-1 [0] f " + digits + "." + digits + ": tracing_mark_write: E",
+      "a-1 [0] f 1.2.3: tracing_mark_write: E",
+      "a-1 [0] f 2: tracing_mark_write: " + wide,
+      "a-1 [0] 2: tracing_mark_write: E",
+      "a-1 []] f 2: tracing_mark_write: E",
+      "a-1 [0] f 2 : tracing_mark_write: E",
+      "a-1 [0] f 2: tracing_mark_writer: E",
+      "9952  1796584942.154410 brk(NULL)       = 0x557f8c981000 <0.000024>",
+      "[pid  9953] 1796584942.162982 <... rseq resumed>) = 0 <0.000029>",
+      "[pid9953]1.5 x",
+      "[pid -1] 1.5 x",
+      "[pid 1 ] 1.5 x",
+      "[pi 1] 1.5 x",
+      "1 1.5",
+      "1 1.5 ",
+      "1 -1.5 x",
+      "1 1.5e9 x",
+      "1\t\t2.25\t\tx",
+      "<... read resumed>\"go\\n\", 16) = 3 <0.003565>",
+      "<x>",
+      "x<",
+      "x< 2.5>",
+      "x<2.5",
+      "x<-2.5>",
+      "x<nan>",
+      "x<1e400>",
+      "[ ui.c:12] write(1) = 1 <0.1>",
+      "[[ [ a]b",
+      "[ " + std::string(40, 'l') + "] call() <1>",
+      "[ " + std::string(32, 'l') + "] call() <1>",
+      "[ ]",
+      "[ a]",
+      "[ a] ",
+      "read(3, \"<x>\") = 3 <0.1>",
+      "read(3, \"x\") = 3 <0.1",
+      "(x) <1>",
+      "name(<1>",
+      wide + "(x) <1>",
+      wide + "<1>",
+      "read(3,  <unfinished ...>",
+      "read(3,  <unfin",
+      "read(3,  <unfinished",
+      "read(3,  <unfin>",
+      "read <unfinished ...>",
+  };
+  for (const std::string& line : lines) {
+    EXPECT_EQ("", scanMismatch(line.c_str())) << "line: " << line;
+  }
+}
+
+}  // namespace
+}  // namespace orvel

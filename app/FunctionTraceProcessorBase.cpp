@@ -1,7 +1,15 @@
 #include "app/FunctionTraceProcessorBase.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <ostream>
+#include <streambuf>
 
 #include "json/JsomWriter.h"
 
@@ -26,6 +34,54 @@ bool spanRow(double start, double duration, double skew, double outputOffset, do
   }
   *micros = static_cast<long long>(exactMicros);  // truncates toward zero
   return true;
+}
+
+// Gathers the report's many small writes into large ones to the output.
+class ReportBuffer : public std::streambuf {
+ public:
+  explicit ReportBuffer(std::ostream* out) : out(out) { setp(space, space + sizeof space); }
+  ~ReportBuffer() override { sync(); }
+
+ protected:
+  int overflow(int c) override {
+    if (sync() != 0) {
+      return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  int sync() override {
+    std::streamsize length = pptr() - pbase();
+    setp(space, space + sizeof space);
+    if (length > 0) {
+      out->write(space, length);
+    }
+    out->flush();
+    return out->good() ? 0 : -1;
+  }
+
+ private:
+  std::ostream* const out;  // not owned
+  char space[64 * 1024];
+};
+
+// Spans are stored in slabs of this size, aligned to it so that the kernel
+// may back each with one huge page: far fewer page faults than small pages.
+const size_t kSlabBytes = 2 * 1024 * 1024;
+
+void* newSlab() {
+  void* slab = std::aligned_alloc(kSlabBytes, kSlabBytes);
+  if (slab == nullptr) {
+    // As a failed operator new would: out of memory ends the program.
+    std::fputs("spanmill: out of memory\n", stderr);
+    std::abort();
+  }
+  madvise(slab, kSlabBytes, MADV_HUGEPAGE);  // a hint; refused where unsupported
+  return slab;
 }
 
 }  // namespace
@@ -64,6 +120,20 @@ bool FunctionTraceProcessorBase::isTimeInRange(double time) {
   return fileEndTime == 0.0;
 }
 
+void FunctionTraceProcessorBase::appendSpan(TidInfo* info, const TidEntry& entry) {
+  if (info->count % TidInfo::kChunkSize == 0) {
+    const size_t chunkBytes = sizeof(TidEntry) * TidInfo::kChunkSize;
+    if (slabs.empty() || slabUsed + chunkBytes > kSlabBytes) {
+      slabs.push_back(newSlab());
+      slabUsed = 0;
+    }
+    info->chunks.push_back(
+        reinterpret_cast<TidEntry*>(static_cast<char*>(slabs.back()) + slabUsed));
+    slabUsed += chunkBytes;
+  }
+  info->at(info->count++) = entry;
+}
+
 uint32_t FunctionTraceProcessorBase::getDictionaryIndex(const char* name) {
   auto found = dictionary.find(name);
   if (found != dictionary.end()) {
@@ -94,10 +164,15 @@ uint32_t FunctionTraceProcessorBase::getPCIndex(const char* name, const char* lo
 }
 
 FunctionTraceProcessorBase::TidInfo* FunctionTraceProcessorBase::getTidInfo(uint32_t tid) {
+  if (lastTidInfo != nullptr && lastTid == tid) {
+    return lastTidInfo;
+  }
   TidInfo*& info = tids[tid];
   if (info == nullptr) {
     info = new TidInfo();
   }
+  lastTid = tid;
+  lastTidInfo = info;
   return info;
 }
 
@@ -107,24 +182,31 @@ void FunctionTraceProcessorBase::processFunctionBegin(const char* name, const ch
   // the span never ends.
   uint32_t pcIndex = getPCIndex(name, location);
   TidInfo* info = getTidInfo(tid);
-  info->stack.push_back(static_cast<uint32_t>(info->entries.size()));
-  info->entries.push_back(new TidEntry{true, time, 0.0, pcIndex});
+  info->stack.push_back(info->count);
+  appendSpan(info, TidEntry{time, 0.0, pcIndex, true});
 }
 
 void FunctionTraceProcessorBase::processFunction(const char* name, const char* location,
                                                  double time, double duration, uint32_t tid) {
   uint32_t pcIndex = getPCIndex(name, location);
-  TidInfo* info = getTidInfo(tid);
-  info->entries.push_back(new TidEntry{false, time, duration, pcIndex});
+  appendSpan(getTidInfo(tid), TidEntry{time, duration, pcIndex, false});
 }
 
 FunctionTraceProcessorBase::TidEntry* FunctionTraceProcessorBase::popOpenSpan(uint32_t tid) {
-  auto found = tids.find(tid);
-  if (found == tids.end() || found->second->stack.empty()) {
+  TidInfo* info;
+  if (lastTidInfo != nullptr && lastTid == tid) {
+    info = lastTidInfo;
+  } else {
+    auto found = tids.find(tid);
+    if (found == tids.end()) {
+      return nullptr;
+    }
+    info = found->second;
+  }
+  if (info->stack.empty()) {
     return nullptr;
   }
-  TidInfo* info = found->second;
-  TidEntry* entry = info->entries[info->stack.back()];
+  TidEntry* entry = &info->at(info->stack.back());
   info->stack.pop_back();
   entry->open = false;
   return entry;
@@ -153,7 +235,9 @@ void FunctionTraceProcessorBase::processEOF() {
 
 // Writes the report compactly, releasing each record as soon as it is written.
 void FunctionTraceProcessorBase::writeReport() {
-  JsomWriter writer(out);
+  std::unique_ptr<ReportBuffer> buffer(new ReportBuffer(out));
+  std::ostream buffered(buffer.get());
+  JsomWriter writer(&buffered);
   writer.startObject();
 
   writer.appendLabel("sections", true);
@@ -185,32 +269,40 @@ void FunctionTraceProcessorBase::writeReport() {
 
   writer.appendLabel("threads", true);
   writer.startObject();
-  for (auto& [tid, info] : tids) {
+  std::vector<uint32_t> order;
+  order.reserve(tids.size());
+  for (const auto& thread : tids) {
+    order.push_back(thread.first);
+  }
+  std::sort(order.begin(), order.end());
+  for (uint32_t tid : order) {
+    TidInfo* info = tids[tid];
     char label[33];
     std::snprintf(label, sizeof label, "%u", static_cast<unsigned>(tid));
     writer.appendLabel(label, true);
     writer.startObject();
     writer.appendLabel("trace", true);
     writer.startArray();
-    for (TidEntry* entry : info->entries) {
+    for (uint32_t position = 0; position < info->count; ++position) {
+      const TidEntry& entry = info->at(position);
       double start;
       long long micros;
-      if (!entry->open &&
-          spanRow(entry->start, entry->duration, skew, outputOffset, &start, &micros)) {
+      if (!entry.open &&
+          spanRow(entry.start, entry.duration, skew, outputOffset, &start, &micros)) {
         writer.startArray();
         writer.appendDouble(start, 6);
         writer.appendLong(micros);
-        writer.appendLong(entry->pcIndex);
+        writer.appendLong(entry.pcIndex);
         writer.endArray();
       }
-      delete entry;
     }
     writer.endArray();
     writer.endObject();
     delete info;
-    info = nullptr;
   }
   tids.clear();
+  lastTidInfo = nullptr;
+  freeSlabs();
   writer.endObject();
   writer.endObject();
   writer.flush();
@@ -222,13 +314,19 @@ void FunctionTraceProcessorBase::releaseAll() {
   }
   pcList.clear();
   pcMap.clear();
-  for (auto& [tid, info] : tids) {
-    for (TidEntry* entry : info->entries) {
-      delete entry;
-    }
-    delete info;
+  for (auto& thread : tids) {
+    delete thread.second;
   }
   tids.clear();
+  lastTidInfo = nullptr;
+  freeSlabs();
+}
+
+void FunctionTraceProcessorBase::freeSlabs() {
+  for (void* slab : slabs) {
+    std::free(slab);
+  }
+  slabs.clear();
 }
 
 }  // namespace orvel

@@ -6,9 +6,11 @@
 #define ORVEL_APP_FUNCTIONTRACEPROCESSORBASE_H
 
 #include <cstdint>
-#include <functional>
-#include <map>
+#include <deque>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/LineProcessor.h"
@@ -29,15 +31,22 @@ class FunctionTraceProcessorBase : public CustomProcessor {
 
   // One span of a thread.
   struct TidEntry {
-    bool open;        // begun and not yet ended; whole spans are never open
     double start;     // input time stamp of the begin, unconverted
     double duration;  // input seconds; meaningless while open
     uint32_t pcIndex;
+    bool open;  // begun and not yet ended; whole spans are never open
   };
 
+  // A thread's spans live in fixed-size chunks carved from large slabs:
+  // appending never moves them, and memory grows without copying.
   struct TidInfo {
-    std::vector<uint32_t> stack;     // positions in entries of open spans, innermost last
-    std::vector<TidEntry*> entries;  // owned; in order of begin or recording
+    static const uint32_t kChunkSize = 1024;
+
+    std::vector<uint32_t> stack;    // positions of open spans, innermost last
+    std::vector<TidEntry*> chunks;  // not owned: they lie in the processor's slabs
+    uint32_t count = 0;             // spans, in order of begin or recording
+
+    TidEntry& at(uint32_t position) { return chunks[position / kChunkSize][position % kChunkSize]; }
   };
 
   FunctionTraceProcessorBase() = default;
@@ -74,10 +83,13 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   TidInfo* getTidInfo(uint32_t tid);
 
  private:
+  // Appends a span to a thread's chunks.
+  void appendSpan(TidInfo* info, const TidEntry& entry);
   // Pops the innermost open span of tid, or returns null.
   TidEntry* popOpenSpan(uint32_t tid);
   void writeReport();
   void releaseAll();
+  void freeSlabs();
 
   double skew = 0.0;
   double outputOffset = 0.0;    // output time = input time * skew + outputOffset
@@ -86,12 +98,17 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   std::ostream* out = nullptr;  // not owned; null until setup
   std::string pcScratch;        // where the "@" + name key is built
 
-  // std::less<> lets lookups take a const char* without building a string.
-  std::map<std::string, uint32_t, std::less<>> dictionary;  // name -> index in sections
-  std::vector<std::string> sections;                        // names, first seen first
-  std::map<std::string, PCEntry*, std::less<>> pcMap;       // key -> entry, owned via pcList
-  std::vector<PCEntry*> pcList;                             // owned; in order of creation
-  std::map<uint32_t, TidInfo*> tids;                        // owned; by numeric thread id
+  // The maps hash views of strings owned elsewhere: names in sections (a
+  // deque never moves its elements), keys in their PCEntry.
+  std::unordered_map<std::string_view, uint32_t> dictionary;  // name -> index in sections
+  std::deque<std::string> sections;                           // names, first seen first
+  std::unordered_map<std::string_view, PCEntry*> pcMap;       // key -> entry, owned via pcList
+  std::vector<PCEntry*> pcList;                               // owned; in order of creation
+  std::unordered_map<uint32_t, TidInfo*> tids;                // owned; by numeric thread id
+  std::vector<void*> slabs;        // owned (std::free); where every thread's chunks lie
+  size_t slabUsed = 0;             // bytes of the last slab handed out as chunks
+  uint32_t lastTid = 0;            // the thread of the last lookup, for runs of one thread
+  TidInfo* lastTidInfo = nullptr;  // its record, or null
 };
 
 }  // namespace orvel

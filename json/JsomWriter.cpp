@@ -1,8 +1,12 @@
 #include "json/JsomWriter.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 namespace orvel {
 
@@ -40,6 +44,91 @@ int clampedLength(int formatted, int bufferSize) {
     return 0;
   }
   return formatted < bufferSize ? formatted : bufferSize - 1;
+}
+
+static_assert(std::numeric_limits<double>::is_iec559, "fixedPoint reads IEEE 754 doubles");
+
+// A 128-bit unsigned number: high * 2^64 + low.
+struct Wide {
+  uint64_t high;
+  uint64_t low;
+
+  bool bit(int i) const { return ((i < 64 ? low >> i : high >> (i - 64)) & 1) != 0; }
+  // Whether any of bits 0 .. i-1 is set, for 0 < i < 128.
+  bool anyBelow(int i) const {
+    if (i <= 64) {
+      return (i == 64 ? low : low & ((uint64_t(1) << i) - 1)) != 0;
+    }
+    return low != 0 || (high & ((uint64_t(1) << (i - 64)) - 1)) != 0;
+  }
+  // The low 64 bits of this >> shift, for 0 < shift < 128.
+  uint64_t shiftedRight(int shift) const {
+    return shift < 64 ? (low >> shift) | (high << (64 - shift)) : high >> (shift - 64);
+  }
+};
+
+// mantissa * factor for mantissa < 2^64 and factor < 2^32.
+Wide multiply(uint64_t mantissa, uint64_t factor) {
+  uint64_t low = (mantissa & 0xFFFFFFFFu) * factor;
+  uint64_t high = (mantissa >> 32) * factor;
+  Wide product;
+  product.low = low + (high << 32);
+  product.high = (high >> 32) + (product.low < low ? 1 : 0);
+  return product;
+}
+
+const uint64_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
+                                 100000, 1000000, 10000000, 100000000, 1000000000};
+
+// "%.*Lf" of a value that a double holds exactly, written by exact integer
+// arithmetic as printf does it (the exact binary value, ties to even), for
+// precision 1 to 9 and |value| * 10^precision below 2^63. Returns the
+// length, or -1 where printf must do it.
+int fixedPoint(long double value, int precision, char* buffer) {
+  const double exact = static_cast<double>(value);
+  if (precision < 1 || precision > 9 || static_cast<long double>(exact) != value) {
+    return -1;
+  }
+  const uint64_t scale = kPowersOfTen[precision];
+  const double magnitude = std::fabs(exact);
+  if (!(magnitude < 9.2e18 / static_cast<double>(scale))) {
+    return -1;
+  }
+  // magnitude = mantissa * 2^exponent, read from the IEEE 754 bits.
+  uint64_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int biased = static_cast<int>(bits >> 52);
+  uint64_t mantissa = bits & ((uint64_t(1) << 52) - 1);
+  int exponent = -1074;  // zero and subnormals
+  if (biased != 0) {
+    mantissa |= uint64_t(1) << 52;
+    exponent = biased - 1075;
+  }
+  uint64_t scaled;  // round(magnitude * scale), ties to even
+  if (exponent >= 0) {
+    scaled = (mantissa << exponent) * scale;
+  } else if (exponent <= -128) {
+    scaled = 0;  // below 2^-45: far under half a unit of the last digit
+  } else {
+    const int shift = -exponent;
+    const Wide product = multiply(mantissa, scale);
+    scaled = product.shiftedRight(shift);
+    if (product.bit(shift - 1) && ((shift > 1 && product.anyBelow(shift - 1)) || (scaled & 1))) {
+      ++scaled;
+    }
+  }
+  char* at = buffer;
+  if (std::signbit(exact)) {
+    *at++ = '-';
+  }
+  at = std::to_chars(at, at + 24, scaled / scale).ptr;
+  *at++ = '.';
+  uint64_t digits = scaled % scale;
+  for (int i = precision - 1; i >= 0; --i) {
+    at[i] = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+  }
+  return static_cast<int>(at + precision - buffer);
 }
 
 }  // namespace
@@ -200,32 +289,33 @@ void JsomWriter::appendString(const char* text, int length, bool verbatim) {
 
 void JsomWriter::appendInt(int value) {
   if (valueStep("appendInt")) {
-    char buffer[32];
-    write(buffer, clampedLength(std::snprintf(buffer, sizeof buffer, "%d", value), sizeof buffer));
+    writeInteger(value);
   }
 }
 
 void JsomWriter::appendUnsignedInt(unsigned int value) {
   if (valueStep("appendUnsignedInt")) {
-    char buffer[32];
-    write(buffer, clampedLength(std::snprintf(buffer, sizeof buffer, "%u", value), sizeof buffer));
+    writeInteger(value);
   }
 }
 
 void JsomWriter::appendLong(long long value) {
   if (valueStep("appendLong")) {
-    char buffer[32];
-    write(buffer,
-          clampedLength(std::snprintf(buffer, sizeof buffer, "%lld", value), sizeof buffer));
+    writeInteger(value);
   }
 }
 
 void JsomWriter::appendUnsignedLong(unsigned long long value) {
   if (valueStep("appendUnsignedLong")) {
-    char buffer[32];
-    write(buffer,
-          clampedLength(std::snprintf(buffer, sizeof buffer, "%llu", value), sizeof buffer));
+    writeInteger(value);
   }
+}
+
+template <typename Integer>
+void JsomWriter::writeInteger(Integer value) {
+  char buffer[24];
+  write(buffer,
+        static_cast<int>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
 }
 
 void JsomWriter::appendDouble(long double value, int precision) {
@@ -239,8 +329,11 @@ void JsomWriter::appendDouble(long double value, int precision) {
   } else if (precision == 0) {
     length = std::snprintf(buffer, sizeof buffer, "%Lf", value);
   } else {
-    length = clampedLength(std::snprintf(buffer, sizeof buffer, "%.*Lf", precision, value),
-                           sizeof buffer);
+    length = fixedPoint(value, precision, buffer);
+    if (length < 0) {
+      length = clampedLength(std::snprintf(buffer, sizeof buffer, "%.*Lf", precision, value),
+                             sizeof buffer);
+    }
     // Below this length there is no complete fixed-point number to trim
     // (nan, for one).
     if (length > precision + 1) {

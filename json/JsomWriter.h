@@ -63,6 +63,9 @@ class JsomWriter {
 
   // Raw bytes, with no separator and no change of state.
   void write(const char* data, int length);
+  // Writes value in decimal, as printf's %d, %u, %lld or %llu would.
+  template <typename Integer>
+  void writeInteger(Integer value);
   void writeChar(char c);
 
  private:

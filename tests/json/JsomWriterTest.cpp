@@ -3,8 +3,10 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +151,44 @@ TEST_F(JsomWriterTest, DoublesTrimmedFixedPointAndExponentsBeyond1e16) {
   EXPECT_EQ("nan", number(std::numeric_limits<long double>::quiet_NaN(), 6));
   EXPECT_EQ("inf", number(std::numeric_limits<long double>::infinity(), 6));
   EXPECT_EQ("-inf", number(-std::numeric_limits<long double>::infinity(), 6));
+}
+
+// Fixed-point digits are computed without printf where they can be; they
+// must be printf's exactly, rounding of exact ties included.
+TEST_F(JsomWriterTest, FixedPointDigitsAreThoseOfPrintf) {
+  auto printfDigits = [](long double value, int precision) {
+    char buffer[512];
+    int length = std::snprintf(buffer, sizeof buffer, "%.*Lf", precision, value);
+    while (buffer[length - 1] == '0') {
+      --length;
+    }
+    if (buffer[length - 1] == '.') {
+      --length;
+    }
+    return std::string(buffer, static_cast<size_t>(length));
+  };
+  std::vector<double> values = {0.0,      -0.0,   0.0078125, 0.0234375, 2.5e-7,
+                                4.9e-324, 1e-300, 0.5,       1.5,       2.5,
+                                1e16,     9.2e12, 9.3e12,    9.2e18,    123456.7890125};
+  for (int odd = 1; odd < 4000; odd += 2) {
+    values.push_back(std::ldexp(static_cast<double>(odd), -7));   // ties at 6 digits
+    values.push_back(std::ldexp(static_cast<double>(odd), -20));  // and at more
+  }
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    values.push_back(
+        std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 100)));
+  }
+  for (double value : values) {
+    for (double signed_ : {value, -value}) {
+      for (int precision = 1; precision <= 9; ++precision) {
+        if (std::fabs(signed_) <= 1e16) {
+          ASSERT_EQ(printfDigits(signed_, precision), number(signed_, precision))
+              << signed_ << " at precision " << precision;
+        }
+      }
+    }
+  }
 }
 
 TEST_F(JsomWriterTest, ValueWhereALabelIsDueIsRefused) {

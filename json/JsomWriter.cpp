@@ -77,21 +77,15 @@ Wide multiply(uint64_t mantissa, uint64_t factor) {
   return product;
 }
 
-const uint64_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
-                                 100000, 1000000, 10000000, 100000000, 1000000000};
-
-// "%.*Lf" of a value that a double holds exactly, written by exact integer
-// arithmetic as printf does it (the exact binary value, ties to even), for
-// precision 1 to 9 and |value| * 10^precision below 2^63. Returns the
-// length, or -1 where printf must do it.
-int fixedPoint(long double value, int precision, char* buffer) {
-  const double exact = static_cast<double>(value);
-  if (precision < 1 || precision > 9 || static_cast<long double>(exact) != value) {
-    return -1;
-  }
-  const uint64_t scale = kPowersOfTen[precision];
-  const double magnitude = std::fabs(exact);
-  if (!(magnitude < 9.2e18 / static_cast<double>(scale))) {
+// The digits of "%.*f" of a double, written by exact integer arithmetic
+// as printf does it (the exact binary value, ties to even), with Scale =
+// 10^precision, for |value| * Scale below 2^63. Returns the length, or -1
+// where printf must do it. A constant Scale turns the divisions into
+// multiplications.
+template <uint64_t Scale>
+int fixedDigits(double value, int precision, char* buffer) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 9.2e18 / static_cast<double>(Scale))) {
     return -1;
   }
   // magnitude = mantissa * 2^exponent, read from the IEEE 754 bits.
@@ -104,31 +98,71 @@ int fixedPoint(long double value, int precision, char* buffer) {
     mantissa |= uint64_t(1) << 52;
     exponent = biased - 1075;
   }
-  uint64_t scaled;  // round(magnitude * scale), ties to even
+  uint64_t scaled;  // round(magnitude * Scale), ties to even
   if (exponent >= 0) {
-    scaled = (mantissa << exponent) * scale;
+    scaled = (mantissa << exponent) * Scale;
   } else if (exponent <= -128) {
     scaled = 0;  // below 2^-45: far under half a unit of the last digit
   } else {
     const int shift = -exponent;
-    const Wide product = multiply(mantissa, scale);
+    const Wide product = multiply(mantissa, Scale);
     scaled = product.shiftedRight(shift);
     if (product.bit(shift - 1) && ((shift > 1 && product.anyBelow(shift - 1)) || (scaled & 1))) {
       ++scaled;
     }
   }
   char* at = buffer;
-  if (std::signbit(exact)) {
+  if (std::signbit(value)) {
     *at++ = '-';
   }
-  at = std::to_chars(at, at + 24, scaled / scale).ptr;
+  at = std::to_chars(at, at + 24, scaled / Scale).ptr;
   *at++ = '.';
-  uint64_t digits = scaled % scale;
+  uint64_t digits = scaled % Scale;
   for (int i = precision - 1; i >= 0; --i) {
     at[i] = static_cast<char>('0' + digits % 10);
     digits /= 10;
   }
   return static_cast<int>(at + precision - buffer);
+}
+
+int fixedPoint(double value, int precision, char* buffer) {
+  switch (precision) {
+    case 1:
+      return fixedDigits<10>(value, precision, buffer);
+    case 2:
+      return fixedDigits<100>(value, precision, buffer);
+    case 3:
+      return fixedDigits<1000>(value, precision, buffer);
+    case 4:
+      return fixedDigits<10000>(value, precision, buffer);
+    case 5:
+      return fixedDigits<100000>(value, precision, buffer);
+    case 6:
+      return fixedDigits<1000000>(value, precision, buffer);
+    case 7:
+      return fixedDigits<10000000>(value, precision, buffer);
+    case 8:
+      return fixedDigits<100000000>(value, precision, buffer);
+    case 9:
+      return fixedDigits<1000000000>(value, precision, buffer);
+    default:
+      return -1;
+  }
+}
+
+// Drops the trailing zeros of fixed-point text, then a trailing point.
+int trimmed(const char* buffer, int length, int precision) {
+  // Below this length there is no complete fixed-point number to trim
+  // (nan, for one).
+  if (length > precision + 1) {
+    while (length > 0 && buffer[length - 1] == '0') {
+      --length;
+    }
+    if (length > 0 && buffer[length - 1] == '.') {
+      --length;
+    }
+  }
+  return length;
 }
 
 }  // namespace
@@ -319,33 +353,37 @@ void JsomWriter::writeInteger(Integer value) {
 }
 
 void JsomWriter::appendDouble(long double value, int precision) {
-  if (!valueStep("appendDouble")) {
-    return;
+  if (valueStep("appendDouble")) {
+    char buffer[kDoubleTextSize];
+    write(buffer, formatDouble(value, precision, buffer));
   }
-  char buffer[256];
-  int length;
+}
+
+int JsomWriter::formatDouble(long double value, int precision, char* buffer) {
   if (value > 1e16L || value < -1e16L) {
-    length = std::snprintf(buffer, sizeof buffer, "%Le", value);
-  } else if (precision == 0) {
-    length = std::snprintf(buffer, sizeof buffer, "%Lf", value);
-  } else {
-    length = fixedPoint(value, precision, buffer);
-    if (length < 0) {
-      length = clampedLength(std::snprintf(buffer, sizeof buffer, "%.*Lf", precision, value),
-                             sizeof buffer);
-    }
-    // Below this length there is no complete fixed-point number to trim
-    // (nan, for one).
-    if (length > precision + 1) {
-      while (length > 0 && buffer[length - 1] == '0') {
-        --length;
-      }
-      if (length > 0 && buffer[length - 1] == '.') {
-        --length;
-      }
-    }
+    return clampedLength(std::snprintf(buffer, kDoubleTextSize, "%Le", value), kDoubleTextSize);
   }
-  write(buffer, clampedLength(length, sizeof buffer));
+  if (precision == 0) {
+    return clampedLength(std::snprintf(buffer, kDoubleTextSize, "%Lf", value), kDoubleTextSize);
+  }
+  const double exact = static_cast<double>(value);
+  int length = static_cast<long double>(exact) == value ? fixedPoint(exact, precision, buffer) : -1;
+  if (length < 0) {
+    length = clampedLength(std::snprintf(buffer, kDoubleTextSize, "%.*Lf", precision, value),
+                           kDoubleTextSize);
+  }
+  return trimmed(buffer, length, precision);
+}
+
+int JsomWriter::formatDouble(double value, int precision, char* buffer) {
+  if (value > 1e16 || value < -1e16 || precision == 0) {
+    return formatDouble(static_cast<long double>(value), precision, buffer);
+  }
+  int length = fixedPoint(value, precision, buffer);
+  if (length < 0) {
+    return formatDouble(static_cast<long double>(value), precision, buffer);
+  }
+  return trimmed(buffer, length, precision);
 }
 
 void JsomWriter::appendBoolean(bool value) {

@@ -52,6 +52,13 @@ class JsomWriter {
   // precision is 0; "%Le" beyond +-1e16. NaN and infinities come out as
   // nan and inf, which are not JSON: keep them out.
   void appendDouble(long double value, int precision);
+  // The text appendDouble writes, into buffer (kDoubleTextSize bytes, not
+  // NUL-terminated); returns its length.
+  static const int kDoubleTextSize = 256;
+  static int formatDouble(long double value, int precision, char* buffer);
+  // The same text for a double, without long double arithmetic where it
+  // can.
+  static int formatDouble(double value, int precision, char* buffer);
   void appendBoolean(bool value);
   void appendNull();
   // Writes a ready-made JSON value exactly as it stands (not validated).

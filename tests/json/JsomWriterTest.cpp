@@ -183,8 +183,11 @@ TEST_F(JsomWriterTest, FixedPointDigitsAreThoseOfPrintf) {
     for (double signed_ : {value, -value}) {
       for (int precision = 1; precision <= 9; ++precision) {
         if (std::fabs(signed_) <= 1e16) {
-          ASSERT_EQ(printfDigits(signed_, precision), number(signed_, precision))
-              << signed_ << " at precision " << precision;
+          const std::string expected = printfDigits(signed_, precision);
+          ASSERT_EQ(expected, number(signed_, precision)) << signed_ << " at " << precision;
+          char text[JsomWriter::kDoubleTextSize];
+          ASSERT_EQ(expected, std::string(text, JsomWriter::formatDouble(signed_, precision, text)))
+              << signed_ << " as a double at " << precision;
         }
       }
     }

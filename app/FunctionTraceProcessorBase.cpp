@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -120,60 +121,81 @@ bool FunctionTraceProcessorBase::isTimeInRange(double time) {
   return fileEndTime == 0.0;
 }
 
-void FunctionTraceProcessorBase::appendSpan(TidInfo* info, const TidEntry& entry) {
-  if (info->count % TidInfo::kChunkSize == 0) {
-    const size_t chunkBytes = sizeof(TidEntry) * TidInfo::kChunkSize;
-    if (slabs.empty() || slabUsed + chunkBytes > kSlabBytes) {
+void FunctionTraceProcessorBase::appendSpan(TidInfo* info, double start, double duration,
+                                            uint32_t pcIndex) {
+  const uint32_t place = info->count % TidEntries::kSize;
+  if (place == 0) {
+    if (slabs.empty() || slabUsed + sizeof(TidEntries) > kSlabBytes) {
       slabs.push_back(newSlab());
       slabUsed = 0;
     }
     info->chunks.push_back(
-        reinterpret_cast<TidEntry*>(static_cast<char*>(slabs.back()) + slabUsed));
-    slabUsed += chunkBytes;
+        reinterpret_cast<TidEntries*>(static_cast<char*>(slabs.back()) + slabUsed));
+    slabUsed += sizeof(TidEntries);
   }
-  info->at(info->count++) = entry;
+  TidEntries* chunk = info->chunks.back();
+  chunk->start[place] = start;
+  chunk->duration[place] = duration;
+  chunk->pcIndex[place] = pcIndex;
+  ++info->count;
 }
 
 uint32_t FunctionTraceProcessorBase::getDictionaryIndex(const char* name) {
-  auto found = dictionary.find(name);
-  if (found != dictionary.end()) {
-    return found->second;
+  uint32_t index = dictionary.find(name);
+  if (index != StringIndex::kMissing) {
+    return index;
   }
-  uint32_t index = static_cast<uint32_t>(sections.size());
+  index = static_cast<uint32_t>(sections.size());
   sections.emplace_back(name);
-  dictionary.emplace(sections.back(), index);
+  dictionary.insert(sections.back(), index);
   return index;
 }
 
 uint32_t FunctionTraceProcessorBase::getPCIndex(const char* name, const char* location) {
-  const char* key = location;
-  if (location == nullptr || location[0] == '\0') {
+  std::string_view key = location != nullptr ? location : "";
+  if (key.empty()) {
     pcScratch.assign(1, '@');
     pcScratch.append(name);
-    key = pcScratch.c_str();
+    key = pcScratch;
   }
-  auto found = pcMap.find(key);
-  if (found != pcMap.end()) {
-    return found->second->index;
+  uint32_t index = pcMap.find(key);
+  if (index != StringIndex::kMissing) {
+    return index;
   }
-  PCEntry* entry = new PCEntry{key, static_cast<uint32_t>(pcList.size()), 0};
+  index = static_cast<uint32_t>(pcList.size());
+  PCEntry* entry = new PCEntry{std::string(key), index, 0};
   entry->nameIndex = getDictionaryIndex(name);
   pcList.push_back(entry);
-  pcMap.emplace(entry->pc, entry);
-  return entry->index;
+  pcMap.insert(entry->pc, index);
+  return index;
+}
+
+FunctionTraceProcessorBase::TidInfo* FunctionTraceProcessorBase::findTidInfo(uint32_t tid,
+                                                                             bool create) {
+  RecentThread& place = recent[tid % kRecentThreads];
+  if (place.info != nullptr && place.tid == tid) {
+    return place.info;
+  }
+  TidInfo* info = nullptr;
+  if (create) {
+    TidInfo*& held = tids[tid];
+    if (held == nullptr) {
+      held = new TidInfo();
+    }
+    info = held;
+  } else {
+    auto found = tids.find(tid);
+    if (found == tids.end()) {
+      return nullptr;
+    }
+    info = found->second;
+  }
+  place = RecentThread{tid, info};
+  return info;
 }
 
 FunctionTraceProcessorBase::TidInfo* FunctionTraceProcessorBase::getTidInfo(uint32_t tid) {
-  if (lastTidInfo != nullptr && lastTid == tid) {
-    return lastTidInfo;
-  }
-  TidInfo*& info = tids[tid];
-  if (info == nullptr) {
-    info = new TidInfo();
-  }
-  lastTid = tid;
-  lastTidInfo = info;
-  return info;
+  return findTidInfo(tid, true);
 }
 
 void FunctionTraceProcessorBase::processFunctionBegin(const char* name, const char* location,
@@ -183,46 +205,42 @@ void FunctionTraceProcessorBase::processFunctionBegin(const char* name, const ch
   uint32_t pcIndex = getPCIndex(name, location);
   TidInfo* info = getTidInfo(tid);
   info->stack.push_back(info->count);
-  appendSpan(info, TidEntry{time, 0.0, pcIndex, true});
+  appendSpan(info, time, 0.0, pcIndex | TidEntries::kOpen);
 }
 
 void FunctionTraceProcessorBase::processFunction(const char* name, const char* location,
                                                  double time, double duration, uint32_t tid) {
   uint32_t pcIndex = getPCIndex(name, location);
-  appendSpan(getTidInfo(tid), TidEntry{time, duration, pcIndex, false});
+  appendSpan(getTidInfo(tid), time, duration, pcIndex);
 }
 
-FunctionTraceProcessorBase::TidEntry* FunctionTraceProcessorBase::popOpenSpan(uint32_t tid) {
-  TidInfo* info;
-  if (lastTidInfo != nullptr && lastTid == tid) {
-    info = lastTidInfo;
-  } else {
-    auto found = tids.find(tid);
-    if (found == tids.end()) {
-      return nullptr;
-    }
-    info = found->second;
-  }
-  if (info->stack.empty()) {
+FunctionTraceProcessorBase::TidEntries* FunctionTraceProcessorBase::popOpenSpan(uint32_t tid,
+                                                                                uint32_t* place) {
+  TidInfo* info = findTidInfo(tid, false);
+  if (info == nullptr || info->stack.empty()) {
     return nullptr;
   }
-  TidEntry* entry = &info->at(info->stack.back());
+  const uint32_t position = info->stack.back();
   info->stack.pop_back();
-  entry->open = false;
-  return entry;
+  TidEntries* chunk = info->chunks[position / TidEntries::kSize];
+  *place = position % TidEntries::kSize;
+  chunk->pcIndex[*place] &= ~TidEntries::kOpen;
+  return chunk;
 }
 
 void FunctionTraceProcessorBase::processFunctionEnd(double time, uint32_t tid) {
-  TidEntry* entry = popOpenSpan(tid);
-  if (entry != nullptr) {
-    entry->duration = time - entry->start;
+  uint32_t place;
+  TidEntries* chunk = popOpenSpan(tid, &place);
+  if (chunk != nullptr) {
+    chunk->duration[place] = time - chunk->start[place];
   }
 }
 
 void FunctionTraceProcessorBase::processFunctionEndDuration(double duration, uint32_t tid) {
-  TidEntry* entry = popOpenSpan(tid);
-  if (entry != nullptr) {
-    entry->duration = duration;
+  uint32_t place;
+  TidEntries* chunk = popOpenSpan(tid, &place);
+  if (chunk != nullptr) {
+    chunk->duration[place] = duration;
   }
 }
 
@@ -269,6 +287,7 @@ void FunctionTraceProcessorBase::writeReport() {
 
   writer.appendLabel("threads", true);
   writer.startObject();
+  std::unique_ptr<char[]> batch(new char[kBatchSize]);
   std::vector<uint32_t> order;
   order.reserve(tids.size());
   for (const auto& thread : tids) {
@@ -283,29 +302,53 @@ void FunctionTraceProcessorBase::writeReport() {
     writer.startObject();
     writer.appendLabel("trace", true);
     writer.startArray();
-    for (uint32_t position = 0; position < info->count; ++position) {
-      const TidEntry& entry = info->at(position);
-      double start;
-      long long micros;
-      if (!entry.open &&
-          spanRow(entry.start, entry.duration, skew, outputOffset, &start, &micros)) {
-        writer.startArray();
-        writer.appendDouble(start, 6);
-        writer.appendLong(micros);
-        writer.appendLong(entry.pcIndex);
-        writer.endArray();
-      }
-    }
+    writeSpans(writer, info, batch.get());
     writer.endArray();
     writer.endObject();
     delete info;
   }
   tids.clear();
-  lastTidInfo = nullptr;
+  std::fill(std::begin(recent), std::end(recent), RecentThread{0, nullptr});
   freeSlabs();
   writer.endObject();
   writer.endObject();
   writer.flush();
+}
+
+// The rows [start,micros,pc] make the bulk of a report: they are formatted
+// here and handed to the writer in batches "[..],[..],[..]". The writer
+// puts a comma before each batch as before any value, which separates the
+// last row of one batch from the first of the next.
+void FunctionTraceProcessorBase::writeSpans(JsomWriter& writer, TidInfo* info, char* batch) {
+  const size_t kRowSize = JsomWriter::kDoubleTextSize + 64;
+  char* at = batch;
+  for (uint32_t position = 0; position < info->count; ++position) {
+    const TidEntries& chunk = *info->chunks[position / TidEntries::kSize];
+    const uint32_t place = position % TidEntries::kSize;
+    double start;
+    long long micros;
+    if ((chunk.pcIndex[place] & TidEntries::kOpen) != 0 ||
+        !spanRow(chunk.start[place], chunk.duration[place], skew, outputOffset, &start, &micros)) {
+      continue;
+    }
+    if (at != batch) {
+      *at++ = ',';
+    }
+    *at++ = '[';
+    at += JsomWriter::formatDouble(start, 6, at);
+    *at++ = ',';
+    at = std::to_chars(at, at + 24, micros).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, at + 24, chunk.pcIndex[place]).ptr;
+    *at++ = ']';
+    if (static_cast<size_t>(at - batch) > kBatchSize - kRowSize) {
+      writer.appendJsonValue(batch, static_cast<int>(at - batch));
+      at = batch;
+    }
+  }
+  if (at != batch) {
+    writer.appendJsonValue(batch, static_cast<int>(at - batch));
+  }
 }
 
 void FunctionTraceProcessorBase::releaseAll() {
@@ -318,7 +361,7 @@ void FunctionTraceProcessorBase::releaseAll() {
     delete thread.second;
   }
   tids.clear();
-  lastTidInfo = nullptr;
+  std::fill(std::begin(recent), std::end(recent), RecentThread{0, nullptr});
   freeSlabs();
 }
 

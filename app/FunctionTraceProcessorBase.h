@@ -9,13 +9,15 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "app/LineProcessor.h"
+#include "app/StringIndex.h"
 
 namespace orvel {
+
+class JsomWriter;
 
 // Subclasses parse lines (processLine) and feed events to the operations
 // below. All calls after setup come from the one thread that delivers the
@@ -29,24 +31,25 @@ class FunctionTraceProcessorBase : public CustomProcessor {
     uint32_t nameIndex;  // the name the entry was created with, in sections
   };
 
-  // One span of a thread.
-  struct TidEntry {
-    double start;     // input time stamp of the begin, unconverted
-    double duration;  // input seconds; meaningless while open
-    uint32_t pcIndex;
-    bool open;  // begun and not yet ended; whole spans are never open
+  // A thread's spans, 1024 to a chunk, stored column by column so that a
+  // span takes 20 bytes with no padding. Chunks are carved from large
+  // slabs: appending never moves a span, and memory grows without copying.
+  struct TidEntries {
+    static const uint32_t kSize = 1024;
+    // Marks pcIndex while the span is open (begun, not yet ended; whole
+    // spans are never open). PC indexes stay far below it: each PC entry
+    // takes dozens of bytes.
+    static const uint32_t kOpen = 0x80000000u;
+
+    double start[kSize];     // input time stamp of the begin, unconverted
+    double duration[kSize];  // input seconds; meaningless while open
+    uint32_t pcIndex[kSize];
   };
 
-  // A thread's spans live in fixed-size chunks carved from large slabs:
-  // appending never moves them, and memory grows without copying.
   struct TidInfo {
-    static const uint32_t kChunkSize = 1024;
-
-    std::vector<uint32_t> stack;    // positions of open spans, innermost last
-    std::vector<TidEntry*> chunks;  // not owned: they lie in the processor's slabs
-    uint32_t count = 0;             // spans, in order of begin or recording
-
-    TidEntry& at(uint32_t position) { return chunks[position / kChunkSize][position % kChunkSize]; }
+    std::vector<uint32_t> stack;      // positions of open spans, innermost last
+    std::vector<TidEntries*> chunks;  // not owned: they lie in the processor's slabs
+    uint32_t count = 0;               // spans, in order of begin or recording
   };
 
   FunctionTraceProcessorBase() = default;
@@ -83,11 +86,15 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   TidInfo* getTidInfo(uint32_t tid);
 
  private:
-  // Appends a span to a thread's chunks.
-  void appendSpan(TidInfo* info, const TidEntry& entry);
-  // Pops the innermost open span of tid, or returns null.
-  TidEntry* popOpenSpan(uint32_t tid);
+  // Appends a span to a thread's chunks; pcIndex carries kOpen for a begin.
+  void appendSpan(TidInfo* info, double start, double duration, uint32_t pcIndex);
+  // Closes the innermost open span of tid: its chunk and place there, or
+  // null when the thread has no open span.
+  TidEntries* popOpenSpan(uint32_t tid, uint32_t* place);
   void writeReport();
+  // Writes the finished spans of a thread; batch holds kBatchSize bytes.
+  static const size_t kBatchSize = 64 * 1024;
+  void writeSpans(JsomWriter& writer, TidInfo* info, char* batch);
   void releaseAll();
   void freeSlabs();
 
@@ -98,17 +105,26 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   std::ostream* out = nullptr;  // not owned; null until setup
   std::string pcScratch;        // where the "@" + name key is built
 
-  // The maps hash views of strings owned elsewhere: names in sections (a
+  // The indexes hold views of strings owned elsewhere: names in sections (a
   // deque never moves its elements), keys in their PCEntry.
-  std::unordered_map<std::string_view, uint32_t> dictionary;  // name -> index in sections
-  std::deque<std::string> sections;                           // names, first seen first
-  std::unordered_map<std::string_view, PCEntry*> pcMap;       // key -> entry, owned via pcList
-  std::vector<PCEntry*> pcList;                               // owned; in order of creation
-  std::unordered_map<uint32_t, TidInfo*> tids;                // owned; by numeric thread id
-  std::vector<void*> slabs;        // owned (std::free); where every thread's chunks lie
-  size_t slabUsed = 0;             // bytes of the last slab handed out as chunks
-  uint32_t lastTid = 0;            // the thread of the last lookup, for runs of one thread
-  TidInfo* lastTidInfo = nullptr;  // its record, or null
+  StringIndex dictionary;                       // name -> index in sections
+  std::deque<std::string> sections;             // names, first seen first
+  StringIndex pcMap;                            // key -> index in pcList
+  std::vector<PCEntry*> pcList;                 // owned; in order of creation
+  std::unordered_map<uint32_t, TidInfo*> tids;  // owned; by numeric thread id
+  std::vector<void*> slabs;  // owned (std::free); where every thread's chunks lie
+  size_t slabUsed = 0;       // bytes of the last slab handed out as chunks
+
+  // Recently used threads, by the low bits of their id: most events find
+  // their thread here without a lookup in tids.
+  static const uint32_t kRecentThreads = 64;
+  struct RecentThread {
+    uint32_t tid;
+    TidInfo* info;  // null: the place is free
+  };
+  RecentThread recent[kRecentThreads] = {};
+  // The record of tid, or null; create makes a missing one.
+  TidInfo* findTidInfo(uint32_t tid, bool create);
 };
 
 }  // namespace orvel

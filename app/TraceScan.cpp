@@ -16,6 +16,26 @@ static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must not use wider regist
 // form left to sscanf.
 enum Step { kMatched, kFailed, kLeft };
 
+const uint64_t kTensAsIntegers[] = {1,
+                                    10,
+                                    100,
+                                    1000,
+                                    10000,
+                                    100000,
+                                    1000000,
+                                    10000000,
+                                    100000000,
+                                    1000000000,
+                                    10000000000,
+                                    100000000000,
+                                    1000000000000,
+                                    10000000000000,
+                                    100000000000000,
+                                    1000000000000000,
+                                    10000000000000000,
+                                    100000000000000000,
+                                    1000000000000000000};
+
 const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -93,27 +113,28 @@ Step readDouble(const char*& p, double* out) {
                        first == 'I' || first == 'n' || first == 'N';
     return maybeNumber ? kLeft : kFailed;
   }
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int fraction = 0;
+  // Whole and fractional digits in two chains the processor can overlap.
+  // They wrap silently past 19 digits; such numbers are refused below.
+  uint64_t whole = 0;
   const char* q = p;
-  for (; isDigit(*q); ++q, ++digits) {
-    mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
-    if (digits == 18) {
-      return kLeft;
-    }
+  for (; isDigit(*q); ++q) {
+    whole = whole * 10 + static_cast<uint64_t>(*q - '0');
   }
+  size_t digits = static_cast<size_t>(q - p);
+  size_t fraction = 0;
+  uint64_t part = 0;
   if (*q == '.') {
-    for (++q; isDigit(*q); ++q, ++digits, ++fraction) {
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
-      if (digits == 18) {
-        return kLeft;
-      }
+    const char* point = q++;
+    for (; isDigit(*q); ++q) {
+      part = part * 10 + static_cast<uint64_t>(*q - '0');
     }
+    fraction = static_cast<size_t>(q - point - 1);
+    digits += fraction;
   }
+  const uint64_t mantissa = fraction <= 18 ? whole * kTensAsIntegers[fraction] + part : 0;
   const char next = *q;
   if (next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X' || next == 'p' ||
-      next == 'P' || mantissa > (uint64_t(1) << 53) || fraction > 22) {
+      next == 'P' || digits > 18 || mantissa > (uint64_t(1) << 53) || fraction > 22) {
     return kLeft;
   }
   *out = static_cast<double>(mantissa) / kPowersOfTen[fraction];

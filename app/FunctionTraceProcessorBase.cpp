@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -154,9 +155,17 @@ uint32_t FunctionTraceProcessorBase::getDictionaryIndex(const char* name) {
 uint32_t FunctionTraceProcessorBase::getPCIndex(const char* name, const char* location) {
   std::string_view key = location != nullptr ? location : "";
   if (key.empty()) {
-    pcScratch.assign(1, '@');
-    pcScratch.append(name);
-    key = pcScratch;
+    // "@" and the name; names from the parsers fit the buffer on the stack.
+    const size_t nameLength = std::strlen(name);
+    char* keyText = nameLength < sizeof pcScratch ? pcScratch : nullptr;
+    std::string longKey;
+    if (keyText == nullptr) {
+      longKey.resize(nameLength + 1);
+      keyText = &longKey[0];
+    }
+    keyText[0] = '@';
+    std::memcpy(keyText + 1, name, nameLength);
+    key = std::string_view(keyText, nameLength + 1);
   }
   uint32_t index = pcMap.find(key);
   if (index != StringIndex::kMissing) {

@@ -103,7 +103,7 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   double fileStartTime = 0.0;   // window start in input time; 0.0: not fixed yet
   double fileEndTime = 0.0;     // window end in input time, excluded; 0.0: no end
   std::ostream* out = nullptr;  // not owned; null until setup
-  std::string pcScratch;        // where the "@" + name key is built
+  char pcScratch[520];          // where the "@" + name key is built
 
   // The indexes hold views of strings owned elsewhere: names in sections (a
   // deque never moves its elements), keys in their PCEntry.

@@ -52,7 +52,7 @@ void LineProcessor::appendDroppingCarriageReturns(const char* from, const char* 
   while (from < to) {
     const char* cr = static_cast<const char*>(std::memchr(from, '\r', to - from));
     const char* stop = cr != nullptr ? cr : to;
-    line.append(from, stop);
+    line.append(from, static_cast<size_t>(stop - from));
     from = cr != nullptr ? cr + 1 : to;
   }
 }

@@ -28,12 +28,17 @@ uint64_t StringIndex::hashOf(std::string_view key) {
     std::memcpy(&word, at, 8);
     hash = mix(hash ^ word) * 0x94D049BB133111EBULL;
   }
-  if (left > 0) {
-    // Byte by byte: a memcpy of a variable length would be a call.
-    uint64_t word = 0;
-    for (size_t i = 0; i < left; ++i) {
-      word |= static_cast<uint64_t>(static_cast<unsigned char>(at[i])) << (8 * i);
-    }
+  if (left >= 4) {
+    // Four to seven bytes: two loads of four that may overlap.
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, at, 4);
+    std::memcpy(&last, at + left - 4, 4);
+    hash = mix(hash ^ (static_cast<uint64_t>(first) << 32 | last)) * 0x94D049BB133111EBULL;
+  } else if (left > 0) {
+    uint64_t word = static_cast<unsigned char>(at[0]);
+    word = word << 8 | static_cast<unsigned char>(at[left / 2]);
+    word = word << 8 | static_cast<unsigned char>(at[left - 1]);
     hash = mix(hash ^ word) * 0x94D049BB133111EBULL;
   }
   return mix(hash);

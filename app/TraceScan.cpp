@@ -44,6 +44,11 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// A digit's value; above 9 for every other byte.
+unsigned int digitValue(char c) {
+  return static_cast<unsigned int>(static_cast<unsigned char>(c)) - '0';
+}
+
 // White space as scanf skips it in the C locale.
 bool isSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -82,21 +87,18 @@ bool copyUntil(const char*& p, char stop, char* out, size_t width) {
 // (its overflow rules depend on the width of long).
 Step readUnsigned(const char*& p, unsigned int* out) {
   skipSpace(p);
-  if (*p == '+' || *p == '-') {
-    return kLeft;
+  const char* q = p;
+  unsigned int value = digitValue(*q);
+  if (value > 9) {
+    return *q == '+' || *q == '-' ? kLeft : kFailed;
   }
-  if (!isDigit(*p)) {
-    return kFailed;
+  for (unsigned int digit; (digit = digitValue(*++q)) <= 9;) {
+    value = value * 10 + digit;
   }
-  unsigned int value = 0;
-  int digits = 0;
-  for (; isDigit(p[digits]); ++digits) {
-    if (digits == 9) {
-      return kLeft;
-    }
-    value = value * 10 + static_cast<unsigned int>(p[digits] - '0');
+  if (q - p > 9) {
+    return kLeft;  // the value above may have wrapped
   }
-  p += digits;
+  p = q;
   *out = value;
   return kMatched;
 }
@@ -117,16 +119,16 @@ Step readDouble(const char*& p, double* out) {
   // They wrap silently past 19 digits; such numbers are refused below.
   uint64_t whole = 0;
   const char* q = p;
-  for (; isDigit(*q); ++q) {
-    whole = whole * 10 + static_cast<uint64_t>(*q - '0');
+  for (unsigned int digit; (digit = digitValue(*q)) <= 9; ++q) {
+    whole = whole * 10 + digit;
   }
   size_t digits = static_cast<size_t>(q - p);
   size_t fraction = 0;
   uint64_t part = 0;
   if (*q == '.') {
     const char* point = q++;
-    for (; isDigit(*q); ++q) {
-      part = part * 10 + static_cast<uint64_t>(*q - '0');
+    for (unsigned int digit; (digit = digitValue(*q)) <= 9; ++q) {
+      part = part * 10 + digit;
     }
     fraction = static_cast<size_t>(q - point - 1);
     digits += fraction;
@@ -144,8 +146,11 @@ Step readDouble(const char*& p, double* out) {
 
 // An ordinary format text: the same characters, exactly.
 bool literal(const char*& p, const char* text, size_t length) {
-  if (std::strncmp(p, text, length) != 0) {
-    return false;
+  // Stops at the first difference: a NUL in p ends the comparison.
+  for (size_t i = 0; i < length; ++i) {
+    if (p[i] != text[i]) {
+      return false;
+    }
   }
   p += length;
   return true;

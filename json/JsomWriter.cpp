@@ -77,17 +77,15 @@ Wide multiply(uint64_t mantissa, uint64_t factor) {
   return product;
 }
 
-// The digits of "%.*f" of a double, written by exact integer arithmetic
-// as printf does it (the exact binary value, ties to even), with Scale =
-// 10^precision, for |value| * Scale below 2^63. Returns the length, or -1
-// where printf must do it. A constant Scale turns the divisions into
-// multiplications.
+const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// round(magnitude * Scale), ties to even, from the exact binary value, for
+// magnitude * Scale below 2^63.
 template <uint64_t Scale>
-int fixedDigits(double value, int precision, char* buffer) {
-  const double magnitude = std::fabs(value);
-  if (!(magnitude < 9.2e18 / static_cast<double>(Scale))) {
-    return -1;
-  }
+uint64_t roundedExactly(double magnitude) {
   // magnitude = mantissa * 2^exponent, read from the IEEE 754 bits.
   uint64_t bits;
   std::memcpy(&bits, &magnitude, sizeof bits);
@@ -98,18 +96,55 @@ int fixedDigits(double value, int precision, char* buffer) {
     mantissa |= uint64_t(1) << 52;
     exponent = biased - 1075;
   }
-  uint64_t scaled;  // round(magnitude * Scale), ties to even
   if (exponent >= 0) {
-    scaled = (mantissa << exponent) * Scale;
-  } else if (exponent <= -128) {
-    scaled = 0;  // below 2^-45: far under half a unit of the last digit
-  } else {
-    const int shift = -exponent;
-    const Wide product = multiply(mantissa, Scale);
-    scaled = product.shiftedRight(shift);
-    if (product.bit(shift - 1) && ((shift > 1 && product.anyBelow(shift - 1)) || (scaled & 1))) {
-      ++scaled;
-    }
+    return (mantissa << exponent) * Scale;
+  }
+  if (exponent <= -128) {
+    return 0;  // below 2^-45: far under half a unit of the last digit
+  }
+  const int shift = -exponent;
+  const Wide product = multiply(mantissa, Scale);
+  uint64_t scaled = product.shiftedRight(shift);
+  if (product.bit(shift - 1) && ((shift > 1 && product.anyBelow(shift - 1)) || (scaled & 1))) {
+    ++scaled;
+  }
+  return scaled;
+}
+
+// The same in double arithmetic where that is sure to agree, for magnitude
+// below 4.5e15 / Scale: the whole part splits off exactly, and the fraction
+// times Scale (below 2^30) is then off by at most 2^-23, so a fractional
+// part further than 1e-6 from one half rounds as the exact one would. False
+// near a tie.
+template <uint64_t Scale>
+bool roundedQuickly(double magnitude, uint64_t* scaled) {
+  if (!(magnitude < 4.5e15 / static_cast<double>(Scale))) {
+    return false;
+  }
+  const uint64_t whole = static_cast<uint64_t>(magnitude);
+  const double product = (magnitude - static_cast<double>(whole)) * static_cast<double>(Scale);
+  const uint64_t below = static_cast<uint64_t>(product);
+  const double part = product - static_cast<double>(below);
+  if (part > 0.5 - 1e-6 && part < 0.5 + 1e-6) {
+    return false;
+  }
+  *scaled = whole * Scale + below + (part > 0.5 ? 1 : 0);
+  return true;
+}
+
+// The digits of "%.*f" of a double as printf writes them (from the exact
+// binary value, ties to even), with Scale = 10^precision, for |value| *
+// Scale below 2^63. Returns the length, or -1 where printf must do it. A
+// constant Scale turns the divisions into multiplications.
+template <uint64_t Scale>
+int fixedDigits(double value, int precision, char* buffer) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 9.2e18 / static_cast<double>(Scale))) {
+    return -1;
+  }
+  uint64_t scaled;
+  if (!roundedQuickly<Scale>(magnitude, &scaled)) {
+    scaled = roundedExactly<Scale>(magnitude);
   }
   char* at = buffer;
   if (std::signbit(value)) {
@@ -117,10 +152,15 @@ int fixedDigits(double value, int precision, char* buffer) {
   }
   at = std::to_chars(at, at + 24, scaled / Scale).ptr;
   *at++ = '.';
-  uint64_t digits = scaled % Scale;
-  for (int i = precision - 1; i >= 0; --i) {
-    at[i] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
+  // Two digits at a time, from the right.
+  uint32_t digits = static_cast<uint32_t>(scaled % Scale);
+  int i = precision;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(at + i - 2, kDigitPairs + 2 * (digits % 100), 2);
+    digits /= 100;
+  }
+  if (i == 1) {
+    at[0] = static_cast<char>('0' + digits);
   }
   return static_cast<int>(at + precision - buffer);
 }

@@ -25,7 +25,7 @@ void FtraceProcessor::processLine(const std::string& line) {
   unsigned int tid = 0;
   double time = 0.0;
   char marker[513];
-  int scanned = scan::ftraceMarkerLine(line.c_str(), &tid, &time, marker);
+  int scanned = scan::ftraceMarkerLine(line, &tid, &time, marker);
   if (scanned == scan::kUndecided) {
     scanned = std::sscanf(line.c_str(), scan::kFtraceMarkerLine, &tid, &time, marker);
   }

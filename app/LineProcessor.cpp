@@ -31,10 +31,19 @@ void LineProcessor::processChar(char c) {
 // time: memchr runs far faster than a call per byte.
 void LineProcessor::processBuffer(const char* data, int length) {
   const char* end = data + (length > 0 ? length : 0);
+  // The block's next carriage return, looked for once rather than per line:
+  // most blocks have none.
+  const char* cr = static_cast<const char*>(std::memchr(data, '\r', end - data));
   while (data < end && !closed) {
     const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', end - data));
     const char* stop = lineEnd != nullptr ? lineEnd : end;
-    appendDroppingCarriageReturns(data, stop);
+    countLength(stop - data);
+    if (cr == nullptr || cr >= stop) {
+      line.append(data, static_cast<size_t>(stop - data));
+    } else {
+      keepWithoutCarriageReturns(data, stop);
+      cr = static_cast<const char*>(std::memchr(stop, '\r', end - stop));
+    }
     if (lineEnd == nullptr) {
       return;
     }
@@ -45,10 +54,12 @@ void LineProcessor::processBuffer(const char* data, int length) {
   }
 }
 
-void LineProcessor::appendDroppingCarriageReturns(const char* from, const char* to) {
-  int64_t added = to - from;
+void LineProcessor::countLength(int64_t added) {
   lineLength =
       added >= INT32_MAX - lineLength ? INT32_MAX : lineLength + static_cast<int32_t>(added);
+}
+
+void LineProcessor::keepWithoutCarriageReturns(const char* from, const char* to) {
   while (from < to) {
     const char* cr = static_cast<const char*>(std::memchr(from, '\r', to - from));
     const char* stop = cr != nullptr ? cr : to;

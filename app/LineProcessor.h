@@ -77,8 +77,10 @@ class LineProcessor : public CharProcessor {
   virtual void processLine(const std::string& line) = 0;
 
  private:
+  // Adds to lineLength, which saturates.
+  void countLength(int64_t added);
   // Appends [from, to) to the line without its carriage returns.
-  void appendDroppingCarriageReturns(const char* from, const char* to);
+  void keepWithoutCarriageReturns(const char* from, const char* to);
 
   bool closed = false;  // the input ended or failed: characters are ignored
   // Characters received since the last line end, carriage returns included;

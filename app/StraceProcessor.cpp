@@ -13,7 +13,7 @@ void StraceProcessor::processLine(const std::string& line) {
   // per line would cost more than the scans.
   char rest[513];
   const bool pidForm = line[0] == '[';
-  int scanned = scan::straceLine(line.c_str(), pidForm, &tid, &time, rest);
+  int scanned = scan::straceLine(line, pidForm, &tid, &time, rest);
   if (scanned == scan::kUndecided) {
     scanned = std::sscanf(line.c_str(), pidForm ? scan::kStracePidLine : scan::kStraceIdLine, &tid,
                           &time, rest);

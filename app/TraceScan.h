@@ -12,6 +12,8 @@
 #ifndef ORVEL_APP_TRACESCAN_H
 #define ORVEL_APP_TRACESCAN_H
 
+#include <string>
+
 namespace orvel {
 namespace scan {
 
@@ -33,10 +35,13 @@ extern const char kStraceFinished[];    // "%512[^(]%*[^<]<%lf>"
 extern const char kStraceUnfinished[];  // "%512[^(]%*[^<]<unfin%*[^>]%c"
 
 // Each scanner below reads text as sscanf with the format of its name.
-int ftraceMarkerLine(const char* text, unsigned int* tid, double* time, char* marker);  // 513
+// A line is read as sscanf reads its c_str(): up to the first NUL.
+int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time,
+                     char* marker);  // 513
 
 // kStracePidLine when pidForm, else kStraceIdLine.
-int straceLine(const char* text, bool pidForm, unsigned int* tid, double* time, char* rest);
+int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double* time,
+               char* rest);  // 513
 
 int straceResumed(const char* text, double* duration);
 int straceLocation(const char* text, char* location, char* call);    // 33, 513

@@ -69,8 +69,11 @@ inline std::string difference(const char* format, const ScanResult& fast, const 
 // "" when every scanner agrees with sscanf on text (or leaves it to
 // sscanf); otherwise what differs. undecided counts the scanners that left
 // text to sscanf.
-inline std::string scanMismatch(const char* text, int* undecided = nullptr) {
+// The line may hold NUL bytes: sscanf, like the scanners, reads it up to
+// the first one.
+inline std::string scanMismatch(const std::string& line, int* undecided = nullptr) {
   using namespace scan;
+  const char* text = line.c_str();
   std::string found;
   int left = 0;
   auto check = [&](const char* format, ScanResult& fast, ScanResult& slow, const char* order) {
@@ -82,13 +85,13 @@ inline std::string scanMismatch(const char* text, int* undecided = nullptr) {
   };
   {
     ScanResult fast, slow;
-    fast.count = ftraceMarkerLine(text, &fast.number, &fast.real, fast.first);
+    fast.count = ftraceMarkerLine(line, &fast.number, &fast.real, fast.first);
     slow.count = std::sscanf(text, kFtraceMarkerLine, &slow.number, &slow.real, slow.first);
     check("ftrace", fast, slow, "uf1");
   }
   for (int pidForm = 0; pidForm < 2; ++pidForm) {
     ScanResult fast, slow;
-    fast.count = straceLine(text, pidForm == 1, &fast.number, &fast.real, fast.first);
+    fast.count = straceLine(line, pidForm == 1, &fast.number, &fast.real, fast.first);
     slow.count = std::sscanf(text, pidForm == 1 ? kStracePidLine : kStraceIdLine, &slow.number,
                              &slow.real, slow.first);
     check(pidForm == 1 ? "strace [pid]" : "strace id", fast, slow, "uf1");

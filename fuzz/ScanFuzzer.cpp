@@ -1,5 +1,5 @@
 // Checks every hand-written trace scanner against sscanf with its format:
-// the input, up to its first NUL, is one line.
+// the input is one line, read up to its first NUL.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string line(reinterpret_cast<const char*>(data), size);
-  std::string mismatch = orvel::fuzzing::scanMismatch(line.c_str());
+  std::string mismatch = orvel::fuzzing::scanMismatch(line);
   if (!mismatch.empty()) {
     std::fprintf(stderr, "scanner and sscanf differ: %s\n", mismatch.c_str());
     std::abort();

@@ -129,9 +129,23 @@ TEST(TraceScan, AgreesWithSscanfOnOddForms) {
       "read(3,  <unfinished",
       "read(3,  <unfin>",
       "read <unfinished ...>",
+      // Eight digits read in one step, and the forms around it.
+      "1 12345678 x",
+      "1 1234567 x",
+      "1 12345678.5 x",
+      "1 123456789012345678 x",
+      "1 1234567890123456789 x",
+      "a-1 [0] f 12345678.9: tracing_mark_write: E",
+      "a-1 [0] f 1234567:",
+      std::string("1 1234\0"
+                  "5678.5 x",
+                  15),
+      std::string("1 12345678\0"
+                  "9 x",
+                  13),
   };
   for (const std::string& line : lines) {
-    EXPECT_EQ("", scanMismatch(line.c_str())) << "line: " << line;
+    EXPECT_EQ("", scanMismatch(line)) << "line: " << line;
   }
 }
 

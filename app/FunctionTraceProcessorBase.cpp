@@ -86,6 +86,11 @@ void* newSlab() {
   return slab;
 }
 
+// A C string as a view; null is the empty view.
+std::string_view viewOf(const char* text) {
+  return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
 }  // namespace
 
 FunctionTraceProcessorBase::~FunctionTraceProcessorBase() {
@@ -142,6 +147,10 @@ void FunctionTraceProcessorBase::appendSpan(TidInfo* info, double start, double 
 }
 
 uint32_t FunctionTraceProcessorBase::getDictionaryIndex(const char* name) {
+  return getDictionaryIndex(viewOf(name));
+}
+
+uint32_t FunctionTraceProcessorBase::getDictionaryIndex(std::string_view name) {
   uint32_t index = dictionary.find(name);
   if (index != StringIndex::kMissing) {
     return index;
@@ -153,19 +162,22 @@ uint32_t FunctionTraceProcessorBase::getDictionaryIndex(const char* name) {
 }
 
 uint32_t FunctionTraceProcessorBase::getPCIndex(const char* name, const char* location) {
-  std::string_view key = location != nullptr ? location : "";
+  return getPCIndex(viewOf(name), viewOf(location));
+}
+
+uint32_t FunctionTraceProcessorBase::getPCIndex(std::string_view name, std::string_view location) {
+  std::string_view key = location;
+  std::string longKey;
   if (key.empty()) {
-    // "@" and the name; names from the parsers fit the buffer on the stack.
-    const size_t nameLength = std::strlen(name);
-    char* keyText = nameLength < sizeof pcScratch ? pcScratch : nullptr;
-    std::string longKey;
-    if (keyText == nullptr) {
-      longKey.resize(nameLength + 1);
+    // "@" and the name; names from the parsers fit the buffer.
+    char* keyText = pcScratch;
+    if (name.size() >= sizeof pcScratch) {
+      longKey.resize(name.size() + 1);
       keyText = &longKey[0];
     }
     keyText[0] = '@';
-    std::memcpy(keyText + 1, name, nameLength);
-    key = std::string_view(keyText, nameLength + 1);
+    std::memcpy(keyText + 1, name.data(), name.size());
+    key = std::string_view(keyText, name.size() + 1);
   }
   uint32_t index = pcMap.find(key);
   if (index != StringIndex::kMissing) {
@@ -209,6 +221,12 @@ FunctionTraceProcessorBase::TidInfo* FunctionTraceProcessorBase::getTidInfo(uint
 
 void FunctionTraceProcessorBase::processFunctionBegin(const char* name, const char* location,
                                                       double time, uint32_t tid) {
+  processFunctionBegin(viewOf(name), viewOf(location), time, tid);
+}
+
+void FunctionTraceProcessorBase::processFunctionBegin(std::string_view name,
+                                                      std::string_view location, double time,
+                                                      uint32_t tid) {
   // The PC entry first, so that name and location are reported even when
   // the span never ends.
   uint32_t pcIndex = getPCIndex(name, location);
@@ -218,6 +236,11 @@ void FunctionTraceProcessorBase::processFunctionBegin(const char* name, const ch
 }
 
 void FunctionTraceProcessorBase::processFunction(const char* name, const char* location,
+                                                 double time, double duration, uint32_t tid) {
+  processFunction(viewOf(name), viewOf(location), time, duration, tid);
+}
+
+void FunctionTraceProcessorBase::processFunction(std::string_view name, std::string_view location,
                                                  double time, double duration, uint32_t tid) {
   uint32_t pcIndex = getPCIndex(name, location);
   appendSpan(getTidInfo(tid), time, duration, pcIndex);

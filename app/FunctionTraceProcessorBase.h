@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -70,18 +71,25 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   // (excluded). While the start is unfixed, the call fixes it at time.
   bool isTimeInRange(double time);
 
-  // location may be null; null and "" both mean no location.
+  // location may be null; null and "" both mean no location. Each of these
+  // has a form taking views, for parsers that do not copy what they found.
   void processFunctionBegin(const char* name, const char* location, double time, uint32_t tid);
+  void processFunctionBegin(std::string_view name, std::string_view location, double time,
+                            uint32_t tid);
   // Closes the innermost open span of tid; does nothing when there is none.
   void processFunctionEnd(double time, uint32_t tid);
   void processFunctionEndDuration(double duration, uint32_t tid);
   // Records a closed span; the thread's open spans are not touched.
   void processFunction(const char* name, const char* location, double time, double duration,
                        uint32_t tid);
+  void processFunction(std::string_view name, std::string_view location, double time,
+                       double duration, uint32_t tid);
 
   // Lookups that create on first use.
   uint32_t getPCIndex(const char* name, const char* location);
+  uint32_t getPCIndex(std::string_view name, std::string_view location);
   uint32_t getDictionaryIndex(const char* name);
+  uint32_t getDictionaryIndex(std::string_view name);
   // The record stays owned by this processor.
   TidInfo* getTidInfo(uint32_t tid);
 

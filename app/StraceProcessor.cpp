@@ -1,6 +1,8 @@
 #include "app/StraceProcessor.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "app/TraceScan.h"
 
@@ -9,14 +11,16 @@ namespace orvel {
 void StraceProcessor::processLine(const std::string& line) {
   unsigned int tid = 0;
   double time = 0.0;
-  // Buffers are filled by the scans before they are read; clearing 1.5 KB
+  // Buffers are filled by the scans before they are read; clearing them
   // per line would cost more than the scans.
-  char rest[513];
+  char restBuffer[513];
+  const char* rest = restBuffer;
   const bool pidForm = line[0] == '[';
-  int scanned = scan::straceLine(line, pidForm, &tid, &time, rest);
+  int scanned = scan::straceLine(line, pidForm, &tid, &time, restBuffer, &rest);
   if (scanned == scan::kUndecided) {
+    rest = restBuffer;
     scanned = std::sscanf(line.c_str(), pidForm ? scan::kStracePidLine : scan::kStraceIdLine, &tid,
-                          &time, rest);
+                          &time, restBuffer);
   }
   if (scanned != 3) {
     return;
@@ -49,18 +53,22 @@ void StraceProcessor::processLine(const std::string& line) {
     call = locatedCall;
   }
 
-  char name[513];
-  scanned = scan::straceFinished(call, name, &duration);
+  const char* name = nullptr;
+  size_t nameLength = 0;
+  scanned = scan::straceFinished(call, &name, &nameLength, &duration);
+  char nameBuffer[513];
   if (scanned == scan::kUndecided) {
-    scanned = std::sscanf(call, scan::kStraceFinished, name, &duration);
+    scanned = std::sscanf(call, scan::kStraceFinished, nameBuffer, &duration);
+    name = nameBuffer;
+    nameLength = std::strlen(nameBuffer);
   }
   if (scanned == 2) {
-    processFunction(name, location, time, duration, tid);
+    processFunction(std::string_view(name, nameLength), location, time, duration, tid);
     return;
   }
   char closing = 0;
-  if (scan::straceUnfinished(call, name, &closing) == 2) {
-    processFunctionBegin(name, location, time, tid);
+  if (scan::straceUnfinished(call, &name, &nameLength, &closing) == 2) {
+    processFunctionBegin(std::string_view(name, nameLength), location, time, tid);
   }
 }
 

@@ -83,6 +83,14 @@ bool copyUntil(const char*& p, char stop, char* out, size_t width) {
   return true;
 }
 
+// "%width[^stop]" as a view of the text itself: its start stays p.
+size_t lengthUntil(const char*& p, char stop, size_t width) {
+  size_t length = static_cast<size_t>(strchrnul(p, stop) - p);
+  length = length < width ? length : width;
+  p += length;
+  return length;
+}
+
 // "%u" for up to nine digits; a sign or a longer number is left to sscanf
 // (its overflow rules depend on the width of long).
 Step readUnsigned(const char*& p, unsigned int* out) {
@@ -237,7 +245,8 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time, c
   return copyUntil(p, '\n', marker, 512) ? 3 : 2;
 }
 
-int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double* time, char* rest) {
+int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double* time,
+               char* restBuffer, const char** rest) {
   const char* p = line.c_str();
   const char* end = p + line.size() + 1;  // the NUL after the line is readable
   if (pidForm) {
@@ -267,7 +276,19 @@ int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double*
       break;
   }
   skipSpace(p);
-  return copyUntil(p, '\n', rest, 512) ? 3 : 2;
+  const char* start = p;
+  const size_t length = lengthUntil(p, '\n', 512);
+  if (length == 0) {
+    return 2;
+  }
+  if (*p == '\0') {
+    *rest = start;  // the copy would end where the line does
+  } else {
+    std::memcpy(restBuffer, start, length);
+    restBuffer[length] = '\0';
+    *rest = restBuffer;
+  }
+  return 3;
 }
 
 int straceResumed(const char* p, double* duration) {
@@ -300,8 +321,10 @@ int straceLocation(const char* p, char* location, char* call) {
   return copyUntil(p, '\n', call, 512) ? 2 : 1;
 }
 
-int straceFinished(const char* p, char* name, double* duration) {
-  if (!copyUntil(p, '(', name, 512)) {
+int straceFinished(const char* p, const char** name, size_t* nameLength, double* duration) {
+  *name = p;
+  *nameLength = lengthUntil(p, '(', 512);
+  if (*nameLength == 0) {
     return 0;
   }
   if (!skipUntil(p, '<') || *p++ != '<') {
@@ -318,8 +341,10 @@ int straceFinished(const char* p, char* name, double* duration) {
   return 2;
 }
 
-int straceUnfinished(const char* p, char* name, char* closing) {
-  if (!copyUntil(p, '(', name, 512)) {
+int straceUnfinished(const char* p, const char** name, size_t* nameLength, char* closing) {
+  *name = p;
+  *nameLength = lengthUntil(p, '(', 512);
+  if (*nameLength == 0) {
     return 0;
   }
   if (!skipUntil(p, '<') || *p++ != '<' || !literal(p, "unfin", 5) || !skipUntil(p, '>') ||

@@ -12,6 +12,7 @@
 #ifndef ORVEL_APP_TRACESCAN_H
 #define ORVEL_APP_TRACESCAN_H
 
+#include <cstddef>
 #include <string>
 
 namespace orvel {
@@ -39,14 +40,18 @@ extern const char kStraceUnfinished[];  // "%512[^(]%*[^<]<unfin%*[^>]%c"
 int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time,
                      char* marker);  // 513
 
-// kStracePidLine when pidForm, else kStraceIdLine.
+// kStracePidLine when pidForm, else kStraceIdLine. rest is set to the
+// remaining text: in place where it runs to the line's end, otherwise
+// copied (512 characters at most) into restBuffer, which holds 513.
 int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double* time,
-               char* rest);  // 513
+               char* restBuffer, const char** rest);
 
 int straceResumed(const char* text, double* duration);
-int straceLocation(const char* text, char* location, char* call);    // 33, 513
-int straceFinished(const char* text, char* name, double* duration);  // 513
-int straceUnfinished(const char* text, char* name, char* closing);   // 513
+int straceLocation(const char* text, char* location, char* call);  // 33, 513
+
+// The name is given as a view of text: name[0 .. nameLength).
+int straceFinished(const char* text, const char** name, size_t* nameLength, double* duration);
+int straceUnfinished(const char* text, const char** name, size_t* nameLength, char* closing);
 
 }  // namespace scan
 }  // namespace orvel

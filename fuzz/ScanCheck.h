@@ -91,7 +91,11 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
   }
   for (int pidForm = 0; pidForm < 2; ++pidForm) {
     ScanResult fast, slow;
-    fast.count = straceLine(line, pidForm == 1, &fast.number, &fast.real, fast.first);
+    const char* rest = nullptr;
+    fast.count = straceLine(line, pidForm == 1, &fast.number, &fast.real, fast.first, &rest);
+    if (fast.count == 3) {
+      std::strcpy(fast.first, rest);
+    }
     slow.count = std::sscanf(text, pidForm == 1 ? kStracePidLine : kStraceIdLine, &slow.number,
                              &slow.real, slow.first);
     check(pidForm == 1 ? "strace [pid]" : "strace id", fast, slow, "uf1");
@@ -110,13 +114,25 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
   }
   {
     ScanResult fast, slow;
-    fast.count = straceFinished(text, fast.first, &fast.real);
+    const char* name = nullptr;
+    size_t length = 0;
+    fast.count = straceFinished(text, &name, &length, &fast.real);
+    if (fast.count >= 1 && fast.count != kUndecided) {
+      std::memcpy(fast.first, name, length);
+      fast.first[length] = '\0';
+    }
     slow.count = std::sscanf(text, kStraceFinished, slow.first, &slow.real);
     check("finished", fast, slow, "1f");
   }
   {
     ScanResult fast, slow;
-    fast.count = straceUnfinished(text, fast.first, &fast.single);
+    const char* name = nullptr;
+    size_t length = 0;
+    fast.count = straceUnfinished(text, &name, &length, &fast.single);
+    if (fast.count >= 1) {
+      std::memcpy(fast.first, name, length);
+      fast.first[length] = '\0';
+    }
     slow.count = std::sscanf(text, kStraceUnfinished, slow.first, &slow.single);
     check("unfinished", fast, slow, "1c");
   }

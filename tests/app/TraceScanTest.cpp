@@ -16,7 +16,6 @@ TEST(TraceScan, RealLinesAreReadByHand) {
   unsigned int tid = 0;
   double time = 0.0;
   char text[513];
-  char name[513];
   EXPECT_EQ(3, scan::ftraceMarkerLine("         ui_main-9919    [001] ...1.  3842.413771: "
                                       "tracing_mark_write: B|9918|doFrame",
                                       &tid, &time, text));
@@ -27,16 +26,20 @@ TEST(TraceScan, RealLinesAreReadByHand) {
                                       "sched_wakeup: comm=rcu_preempt pid=15",
                                       &tid, &time, text));
 
+  const char* rest = nullptr;
   EXPECT_EQ(3, scan::straceLine("[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>",
-                                true, &tid, &time, text));
+                                true, &tid, &time, text, &rest));
   EXPECT_EQ(9953u, tid);
   EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
-  EXPECT_STREQ("rseq(0x7f, 0x20 <unfinished ...>", text);
+  EXPECT_STREQ("rseq(0x7f, 0x20 <unfinished ...>", rest);
   char closing = 0;
-  EXPECT_EQ(2, scan::straceUnfinished(text, name, &closing));
-  EXPECT_STREQ("rseq", name);
+  const char* name = nullptr;
+  size_t length = 0;
+  EXPECT_EQ(2, scan::straceUnfinished(rest, &name, &length, &closing));
+  EXPECT_EQ("rseq", std::string(name, length));
   EXPECT_EQ('>', closing);
-  EXPECT_EQ(2, scan::straceFinished("close(3)        = 0 <0.000022>", name, &time));
+  EXPECT_EQ(2, scan::straceFinished("close(3)        = 0 <0.000022>", &name, &length, &time));
+  EXPECT_EQ("close", std::string(name, length));
   EXPECT_EQ(std::strtod("0.000022", nullptr), time);
   EXPECT_EQ(1, scan::straceResumed("... rseq resumed>) = 0 <0.000029>", &time));
   EXPECT_EQ(std::strtod("0.000029", nullptr), time);
@@ -143,6 +146,10 @@ TEST(TraceScan, AgreesWithSscanfOnOddForms) {
       std::string("1 12345678\0"
                   "9 x",
                   13),
+      "x<0.1234567>",
+      "x<0.12345678>",
+      "(y) <0.000058>",
+      "(y) <0.000058",
   };
   for (const std::string& line : lines) {
     EXPECT_EQ("", scanMismatch(line)) << "line: " << line;

@@ -4,44 +4,38 @@
 
 namespace orvel {
 
-namespace {
-
-// Stirs the bits of a word so that every input bit reaches the low bits the
-// table index is taken from.
-uint64_t mix(uint64_t value) {
-  value ^= value >> 31;
-  value *= 0xBF58476D1CE4E5B9ULL;
-  value ^= value >> 29;
-  return value;
-}
-
-}  // namespace
-
-// Eight bytes at a time. The hash only places keys in this process's table,
+// Up to sixteen bytes with two independent multiplications; longer keys
+// eight bytes a step. The hash only places keys in this process's table,
 // so the byte order of the loads does not matter.
 uint64_t StringIndex::hashOf(std::string_view key) {
-  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ key.size();
   const char* at = key.data();
   size_t left = key.size();
-  for (; left >= 8; at += 8, left -= 8) {
+  uint64_t hash = key.size();
+  for (; left > 16; at += 8, left -= 8) {
     uint64_t word;
     std::memcpy(&word, at, 8);
-    hash = mix(hash ^ word) * 0x94D049BB133111EBULL;
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15ULL;
+    hash ^= hash >> 29;
   }
-  if (left >= 4) {
-    // Four to seven bytes: two loads of four that may overlap.
-    uint32_t first;
-    uint32_t last;
-    std::memcpy(&first, at, 4);
-    std::memcpy(&last, at + left - 4, 4);
-    hash = mix(hash ^ (static_cast<uint64_t>(first) << 32 | last)) * 0x94D049BB133111EBULL;
+  uint64_t first = 0;
+  uint64_t last = 0;
+  if (left >= 8) {
+    // Eight to sixteen bytes: two loads of eight that may overlap.
+    std::memcpy(&first, at, 8);
+    std::memcpy(&last, at + left - 8, 8);
+  } else if (left >= 4) {
+    uint32_t low;
+    uint32_t high;
+    std::memcpy(&low, at, 4);
+    std::memcpy(&high, at + left - 4, 4);
+    first = low;
+    last = high;
   } else if (left > 0) {
-    uint64_t word = static_cast<unsigned char>(at[0]);
-    word = word << 8 | static_cast<unsigned char>(at[left / 2]);
-    word = word << 8 | static_cast<unsigned char>(at[left - 1]);
-    hash = mix(hash ^ word) * 0x94D049BB133111EBULL;
+    first = static_cast<unsigned char>(at[0]) | static_cast<unsigned char>(at[left / 2]) << 8 |
+            static_cast<unsigned char>(at[left - 1]) << 16;
   }
-  return mix(hash);
+  hash ^= (first * 0x9E3779B97F4A7C15ULL) ^ (last * 0xC2B2AE3D27D4EB4FULL);
+  return hash ^ (hash >> 32) ^ (hash >> 17);
 }
 
 size_t StringIndex::slotFor(std::string_view key, uint64_t hash) const {

@@ -91,6 +91,21 @@ size_t lengthUntil(const char*& p, char stop, size_t width) {
   return length;
 }
 
+// The same for a name before '(': names are short, so a few bytes are
+// looked at by hand before the library call.
+size_t nameUntilParenthesis(const char*& p) {
+  size_t length = 0;
+  while (length < 16 && p[length] != '(' && p[length] != '\0') {
+    ++length;
+  }
+  if (length == 16) {
+    length += static_cast<size_t>(strchrnul(p + 16, '(') - (p + 16));
+    length = length < 512 ? length : 512;
+  }
+  p += length;
+  return length;
+}
+
 // "%u" for up to nine digits; a sign or a longer number is left to sscanf
 // (its overflow rules depend on the width of long).
 Step readUnsigned(const char*& p, unsigned int* out) {
@@ -323,7 +338,7 @@ int straceLocation(const char* p, char* location, char* call) {
 
 int straceFinished(const char* p, const char** name, size_t* nameLength, double* duration) {
   *name = p;
-  *nameLength = lengthUntil(p, '(', 512);
+  *nameLength = nameUntilParenthesis(p);
   if (*nameLength == 0) {
     return 0;
   }
@@ -343,7 +358,7 @@ int straceFinished(const char* p, const char** name, size_t* nameLength, double*
 
 int straceUnfinished(const char* p, const char** name, size_t* nameLength, char* closing) {
   *name = p;
-  *nameLength = lengthUntil(p, '(', 512);
+  *nameLength = nameUntilParenthesis(p);
   if (*nameLength == 0) {
     return 0;
   }

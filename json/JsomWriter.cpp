@@ -121,21 +121,25 @@ bool roundedQuickly(double magnitude, uint64_t* scaled) {
   if (!(magnitude < 4.5e15 / static_cast<double>(Scale))) {
     return false;
   }
-  const uint64_t whole = static_cast<uint64_t>(magnitude);
+  // Signed conversions: one instruction each, where unsigned ones take a
+  // branch on some targets. Every value here is far below 2^63.
+  const int64_t whole = static_cast<int64_t>(magnitude);
   const double product = (magnitude - static_cast<double>(whole)) * static_cast<double>(Scale);
-  const uint64_t below = static_cast<uint64_t>(product);
+  const int64_t below = static_cast<int64_t>(product);
   const double part = product - static_cast<double>(below);
   if (part > 0.5 - 1e-6 && part < 0.5 + 1e-6) {
     return false;
   }
-  *scaled = whole * Scale + below + (part > 0.5 ? 1 : 0);
+  *scaled =
+      static_cast<uint64_t>(whole) * Scale + static_cast<uint64_t>(below) + (part > 0.5 ? 1 : 0);
   return true;
 }
 
-// The digits of "%.*f" of a double as printf writes them (from the exact
-// binary value, ties to even), with Scale = 10^precision, for |value| *
-// Scale below 2^63. Returns the length, or -1 where printf must do it. A
-// constant Scale turns the divisions into multiplications.
+// "%.*f" of a double as printf writes it (from the exact binary value,
+// ties to even), with Scale = 10^precision, for |value| * Scale below 2^63,
+// then without trailing zeros after the point, as appendDouble writes it.
+// Returns the length, or -1 where printf must do it. A constant Scale turns
+// the divisions into multiplications.
 template <uint64_t Scale>
 int fixedDigits(double value, int precision, char* buffer) {
   const double magnitude = std::fabs(value);
@@ -151,10 +155,19 @@ int fixedDigits(double value, int precision, char* buffer) {
     *at++ = '-';
   }
   at = std::to_chars(at, at + 24, scaled / Scale).ptr;
-  *at++ = '.';
-  // Two digits at a time, from the right.
+  // The fraction without its trailing zeros, two digits at a time from the
+  // right; none at all (nor the point) when it is zero.
   uint32_t digits = static_cast<uint32_t>(scaled % Scale);
-  int i = precision;
+  if (digits == 0) {
+    return static_cast<int>(at - buffer);
+  }
+  int count = precision;
+  while (digits % 10 == 0) {
+    digits /= 10;
+    --count;
+  }
+  *at++ = '.';
+  int i = count;
   for (; i >= 2; i -= 2) {
     std::memcpy(at + i - 2, kDigitPairs + 2 * (digits % 100), 2);
     digits /= 100;
@@ -162,7 +175,7 @@ int fixedDigits(double value, int precision, char* buffer) {
   if (i == 1) {
     at[0] = static_cast<char>('0' + digits);
   }
-  return static_cast<int>(at + precision - buffer);
+  return static_cast<int>(at + count - buffer);
 }
 
 int fixedPoint(double value, int precision, char* buffer) {
@@ -407,11 +420,14 @@ int JsomWriter::formatDouble(long double value, int precision, char* buffer) {
     return clampedLength(std::snprintf(buffer, kDoubleTextSize, "%Lf", value), kDoubleTextSize);
   }
   const double exact = static_cast<double>(value);
-  int length = static_cast<long double>(exact) == value ? fixedPoint(exact, precision, buffer) : -1;
-  if (length < 0) {
-    length = clampedLength(std::snprintf(buffer, kDoubleTextSize, "%.*Lf", precision, value),
-                           kDoubleTextSize);
+  if (static_cast<long double>(exact) == value) {
+    const int length = fixedPoint(exact, precision, buffer);
+    if (length >= 0) {
+      return length;
+    }
   }
+  const int length = clampedLength(
+      std::snprintf(buffer, kDoubleTextSize, "%.*Lf", precision, value), kDoubleTextSize);
   return trimmed(buffer, length, precision);
 }
 
@@ -419,11 +435,8 @@ int JsomWriter::formatDouble(double value, int precision, char* buffer) {
   if (value > 1e16 || value < -1e16 || precision == 0) {
     return formatDouble(static_cast<long double>(value), precision, buffer);
   }
-  int length = fixedPoint(value, precision, buffer);
-  if (length < 0) {
-    return formatDouble(static_cast<long double>(value), precision, buffer);
-  }
-  return trimmed(buffer, length, precision);
+  const int length = fixedPoint(value, precision, buffer);
+  return length >= 0 ? length : formatDouble(static_cast<long double>(value), precision, buffer);
 }
 
 void JsomWriter::appendBoolean(bool value) {

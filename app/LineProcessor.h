@@ -76,6 +76,11 @@ class LineProcessor : public CharProcessor {
   // kept. It never holds a line feed or a carriage return.
   virtual void processLine(const std::string& line) = 0;
 
+ protected:
+  // Whether text is the line this processor assembled, which never holds
+  // a line feed (processLine may also be called with other strings).
+  bool assembledHere(const std::string& text) const { return &text == &line; }
+
  private:
   // Adds to lineLength, which saturates.
   void countLength(int64_t added);

@@ -16,7 +16,8 @@ void StraceProcessor::processLine(const std::string& line) {
   char restBuffer[513];
   const char* rest = restBuffer;
   const bool pidForm = line[0] == '[';
-  int scanned = scan::straceLine(line, pidForm, &tid, &time, restBuffer, &rest);
+  int scanned =
+      scan::straceLine(line, pidForm, assembledHere(line), &tid, &time, restBuffer, &rest);
   if (scanned == scan::kUndecided) {
     rest = restBuffer;
     scanned = std::sscanf(line.c_str(), pidForm ? scan::kStracePidLine : scan::kStraceIdLine, &tid,

@@ -260,8 +260,8 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time, c
   return copyUntil(p, '\n', marker, 512) ? 3 : 2;
 }
 
-int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double* time,
-               char* restBuffer, const char** rest) {
+int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned int* tid,
+               double* time, char* restBuffer, const char** rest) {
   const char* p = line.c_str();
   const char* end = p + line.size() + 1;  // the NUL after the line is readable
   if (pidForm) {
@@ -292,6 +292,15 @@ int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double*
   }
   skipSpace(p);
   const char* start = p;
+  if (noLineFeed && end - p <= 513) {
+    // Up to 512 characters to the line's end and no line feed: the copy
+    // would be the text as it stands, to its first NUL.
+    if (*p == '\0') {
+      return 2;
+    }
+    *rest = p;
+    return 3;
+  }
   const size_t length = lengthUntil(p, '\n', 512);
   if (length == 0) {
     return 2;

@@ -43,8 +43,9 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time,
 // kStracePidLine when pidForm, else kStraceIdLine. rest is set to the
 // remaining text: in place where it runs to the line's end, otherwise
 // copied (512 characters at most) into restBuffer, which holds 513.
-int straceLine(const std::string& line, bool pidForm, unsigned int* tid, double* time,
-               char* restBuffer, const char** rest);
+// noLineFeed tells that the line holds no '\n', which saves looking.
+int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned int* tid,
+               double* time, char* restBuffer, const char** rest);
 
 int straceResumed(const char* text, double* duration);
 int straceLocation(const char* text, char* location, char* call);  // 33, 513

@@ -92,7 +92,9 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
   for (int pidForm = 0; pidForm < 2; ++pidForm) {
     ScanResult fast, slow;
     const char* rest = nullptr;
-    fast.count = straceLine(line, pidForm == 1, &fast.number, &fast.real, fast.first, &rest);
+    const bool noLineFeed = line.find('\n') == std::string::npos;
+    fast.count =
+        straceLine(line, pidForm == 1, noLineFeed, &fast.number, &fast.real, fast.first, &rest);
     if (fast.count == 3) {
       std::strcpy(fast.first, rest);
     }

@@ -28,7 +28,7 @@ TEST(TraceScan, RealLinesAreReadByHand) {
 
   const char* rest = nullptr;
   EXPECT_EQ(3, scan::straceLine("[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>",
-                                true, &tid, &time, text, &rest));
+                                true, true, &tid, &time, text, &rest));
   EXPECT_EQ(9953u, tid);
   EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
   EXPECT_STREQ("rseq(0x7f, 0x20 <unfinished ...>", rest);
@@ -146,6 +146,10 @@ TEST(TraceScan, AgreesWithSscanfOnOddForms) {
       std::string("1 12345678\0"
                   "9 x",
                   13),
+      "1 2.5 " + wide,
+      "1 2.5 " + std::string(512, 'r'),
+      "1 2.5 call(x) <1>\nnext(y) <2>",
+      "1 2.5 \nnext",
       "x<0.1234567>",
       "x<0.12345678>",
       "(y) <0.000058>",

@@ -95,8 +95,8 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
     const bool noLineFeed = line.find('\n') == std::string::npos;
     fast.count =
         straceLine(line, pidForm == 1, noLineFeed, &fast.number, &fast.real, fast.first, &rest);
-    if (fast.count == 3) {
-      std::strcpy(fast.first, rest);
+    if (fast.count == 3 && rest != fast.first) {
+      std::strcpy(fast.first, rest);  // in place: compare it as the copy
     }
     slow.count = std::sscanf(text, pidForm == 1 ? kStracePidLine : kStraceIdLine, &slow.number,
                              &slow.real, slow.first);

@@ -162,9 +162,25 @@ std::string readDataFile(const std::string& name) {
   return text.str();
 }
 
+// Fed a byte at a time through processChar, the captures give the same
+// reports as through the block-wise fast path.
+std::string convertByChar(const char* type, const std::string& input) {
+  std::unique_ptr<CustomProcessor> processor(getProcessor(type));
+  std::ostringstream out;
+  processor->setup(&out, 0.0, 0.0, 1.0, 0.0);
+  for (char c : input) {
+    processor->processChar(c);
+  }
+  processor->processEOF();
+  return out.str();
+}
+
 TEST(Report, RealisticCaptures) {
   EXPECT_EQ(readDataFile("render.json"), ftrace(readDataFile("render.ftrace")));
   EXPECT_EQ(readDataFile("service.json"), strace(readDataFile("service.strace")));
+  EXPECT_EQ(readDataFile("render.json"),
+            convertByChar("ftrace_marker", readDataFile("render.ftrace")));
+  EXPECT_EQ(readDataFile("service.json"), convertByChar("strace", readDataFile("service.strace")));
 }
 
 TEST(Report, ProcessorsByTypeName) {

@@ -117,21 +117,25 @@ uint64_t roundedExactly(double magnitude) {
 // part further than 1e-6 from one half rounds as the exact one would. False
 // near a tie.
 template <uint64_t Scale>
-bool roundedQuickly(double magnitude, uint64_t* scaled) {
+bool roundedQuickly(double magnitude, uint64_t* whole, uint64_t* fraction) {
   if (!(magnitude < 4.5e15 / static_cast<double>(Scale))) {
     return false;
   }
   // Signed conversions: one instruction each, where unsigned ones take a
   // branch on some targets. Every value here is far below 2^63.
-  const int64_t whole = static_cast<int64_t>(magnitude);
-  const double product = (magnitude - static_cast<double>(whole)) * static_cast<double>(Scale);
+  const int64_t wholePart = static_cast<int64_t>(magnitude);
+  const double product = (magnitude - static_cast<double>(wholePart)) * static_cast<double>(Scale);
   const int64_t below = static_cast<int64_t>(product);
   const double part = product - static_cast<double>(below);
   if (part > 0.5 - 1e-6 && part < 0.5 + 1e-6) {
     return false;
   }
-  *scaled =
-      static_cast<uint64_t>(whole) * Scale + static_cast<uint64_t>(below) + (part > 0.5 ? 1 : 0);
+  *whole = static_cast<uint64_t>(wholePart);
+  *fraction = static_cast<uint64_t>(below) + (part > 0.5 ? 1 : 0);
+  if (*fraction == Scale) {
+    ++*whole;
+    *fraction = 0;
+  }
   return true;
 }
 
@@ -146,18 +150,21 @@ int fixedDigits(double value, int precision, char* buffer) {
   if (!(magnitude < 9.2e18 / static_cast<double>(Scale))) {
     return -1;
   }
-  uint64_t scaled;
-  if (!roundedQuickly<Scale>(magnitude, &scaled)) {
-    scaled = roundedExactly<Scale>(magnitude);
+  uint64_t whole;
+  uint64_t fraction;
+  if (!roundedQuickly<Scale>(magnitude, &whole, &fraction)) {
+    const uint64_t scaled = roundedExactly<Scale>(magnitude);
+    whole = scaled / Scale;
+    fraction = scaled % Scale;
   }
   char* at = buffer;
   if (std::signbit(value)) {
     *at++ = '-';
   }
-  at = std::to_chars(at, at + 24, scaled / Scale).ptr;
+  at = std::to_chars(at, at + 24, whole).ptr;
   // The fraction without its trailing zeros, two digits at a time from the
   // right; none at all (nor the point) when it is zero.
-  uint32_t digits = static_cast<uint32_t>(scaled % Scale);
+  uint32_t digits = static_cast<uint32_t>(fraction);
   if (digits == 0) {
     return static_cast<int>(at - buffer);
   }

@@ -16,29 +16,19 @@ static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must not use wider regist
 // form left to sscanf.
 enum Step { kMatched, kFailed, kLeft };
 
-const uint64_t kTensAsIntegers[] = {1,
-                                    10,
-                                    100,
-                                    1000,
-                                    10000,
-                                    100000,
-                                    1000000,
-                                    10000000,
-                                    100000000,
-                                    1000000000,
-                                    10000000000,
-                                    100000000000,
-                                    1000000000000,
-                                    10000000000000,
-                                    100000000000000,
-                                    1000000000000000,
-                                    10000000000000000,
-                                    100000000000000000,
-                                    1000000000000000000};
+// clang-format off
+// 10^0 to 10^18.
+const uint64_t kTensAsIntegers[] = {
+    1ULL,          10ULL,          100ULL,          1000ULL,          10000ULL,
+    100000ULL,     1000000ULL,     10000000ULL,     100000000ULL,     1000000000ULL,
+    10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL, 100000000000000ULL,
+    1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
+    1000000000000000000ULL};
+// clang-format on
 
-const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// The same as doubles, all exact.
+const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                               1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -137,7 +127,7 @@ uint64_t loadEight(const char* p) {
 }
 
 // "%lf" for plain decimals: digits, optionally a point and more digits, at
-// most 2^53 without the point and at most 22 digits after it, so that the
+// most 18 digits in all and at most 2^53 without the point, so that the
 // quotient of two exact doubles gives strtod's rounding. Where the caller
 // knows that the bytes up to end may be read (end is not null), eight
 // leading digits are taken in one step: time stamps have ten.
@@ -184,7 +174,7 @@ Step readDouble(const char*& p, const char* end, double* out) {
   const uint64_t mantissa = fraction <= 18 ? whole * kTensAsIntegers[fraction] + part : 0;
   const char next = *q;
   if (next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X' || next == 'p' ||
-      next == 'P' || digits > 18 || mantissa > (uint64_t(1) << 53) || fraction > 22) {
+      next == 'P' || digits > 18 || mantissa > (uint64_t(1) << 53)) {
     return kLeft;
   }
   *out = static_cast<double>(mantissa) / kPowersOfTen[fraction];

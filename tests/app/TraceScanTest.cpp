@@ -26,9 +26,10 @@ TEST(TraceScan, RealLinesAreReadByHand) {
                                       "sched_wakeup: comm=rcu_preempt pid=15",
                                       &tid, &time, text));
 
+  // The rest is a view of the line: the line must outlive it.
+  const std::string line = "[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>";
   const char* rest = nullptr;
-  EXPECT_EQ(3, scan::straceLine("[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>",
-                                true, true, &tid, &time, text, &rest));
+  EXPECT_EQ(3, scan::straceLine(line, true, true, &tid, &time, text, &rest));
   EXPECT_EQ(9953u, tid);
   EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
   EXPECT_STREQ("rseq(0x7f, 0x20 <unfinished ...>", rest);

@@ -38,12 +38,47 @@ uint64_t StringIndex::hashOf(std::string_view key) {
   return hash ^ (hash >> 32) ^ (hash >> 17);
 }
 
+namespace {
+
+// Whether two texts of the same length are equal. Keys are mostly short:
+// up to sixteen bytes they are compared in two loads of each, which may
+// overlap, rather than through a library call.
+bool sameBytes(const char* a, const char* b, size_t length) {
+  if (length > 16) {
+    return std::memcmp(a, b, length) == 0;
+  }
+  if (length >= 8) {
+    uint64_t a1, a2, b1, b2;
+    std::memcpy(&a1, a, 8);
+    std::memcpy(&a2, a + length - 8, 8);
+    std::memcpy(&b1, b, 8);
+    std::memcpy(&b2, b + length - 8, 8);
+    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+  }
+  if (length >= 4) {
+    uint32_t a1, a2, b1, b2;
+    std::memcpy(&a1, a, 4);
+    std::memcpy(&a2, a + length - 4, 4);
+    std::memcpy(&b1, b, 4);
+    std::memcpy(&b2, b + length - 4, 4);
+    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+  }
+  for (size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 size_t StringIndex::slotFor(std::string_view key, uint64_t hash) const {
   const size_t mask = slots.size() - 1;
   for (size_t at = static_cast<size_t>(hash) & mask;; at = (at + 1) & mask) {
     const Slot& slot = slots[at];
     if (slot.key == nullptr || (slot.hash == hash && slot.length == key.size() &&
-                                std::memcmp(slot.key, key.data(), key.size()) == 0)) {
+                                sameBytes(slot.key, key.data(), key.size()))) {
       return at;
     }
   }

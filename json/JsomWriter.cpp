@@ -48,7 +48,9 @@ int clampedLength(int formatted, int bufferSize) {
 
 static_assert(std::numeric_limits<double>::is_iec559, "fixedPoint reads IEEE 754 doubles");
 
-// A 128-bit unsigned number: high * 2^64 + low.
+#ifndef __SIZEOF_INT128__
+// Where the compiler has no 128-bit integers (32-bit targets): a 128-bit
+// unsigned number, high * 2^64 + low.
 struct Wide {
   uint64_t high;
   uint64_t low;
@@ -76,6 +78,7 @@ Wide multiply(uint64_t mantissa, uint64_t factor) {
   product.high = (high >> 32) + (product.low < low ? 1 : 0);
   return product;
 }
+#endif
 
 const char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -103,11 +106,22 @@ uint64_t roundedExactly(double magnitude) {
     return 0;  // below 2^-45: far under half a unit of the last digit
   }
   const int shift = -exponent;
+#ifdef __SIZEOF_INT128__
+  // The compiler's 128-bit integers: one multiplication.
+  const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * Scale;
+  uint64_t scaled = static_cast<uint64_t>(product >> shift);
+  const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+  const unsigned __int128 below = product & ((half << 1) - 1);
+  if (below > half || (below == half && (scaled & 1))) {
+    ++scaled;
+  }
+#else
   const Wide product = multiply(mantissa, Scale);
   uint64_t scaled = product.shiftedRight(shift);
   if (product.bit(shift - 1) && ((shift > 1 && product.anyBelow(shift - 1)) || (scaled & 1))) {
     ++scaled;
   }
+#endif
   return scaled;
 }
 
@@ -152,7 +166,13 @@ int fixedDigits(double value, int precision, char* buffer) {
   }
   uint64_t whole;
   uint64_t fraction;
-  if (!roundedQuickly<Scale>(magnitude, &whole, &fraction)) {
+#ifdef __SIZEOF_INT128__
+  // With 128-bit integers the exact path is the quicker one.
+  const bool rounded = false;
+#else
+  const bool rounded = roundedQuickly<Scale>(magnitude, &whole, &fraction);
+#endif
+  if (!rounded) {
     const uint64_t scaled = roundedExactly<Scale>(magnitude);
     whole = scaled / Scale;
     fraction = scaled % Scale;
@@ -167,6 +187,18 @@ int fixedDigits(double value, int precision, char* buffer) {
   uint32_t digits = static_cast<uint32_t>(fraction);
   if (digits == 0) {
     return static_cast<int>(at - buffer);
+  }
+  if (Scale == 1000000) {
+    // The report's precision: the three pairs computed side by side rather
+    // than one after another.
+    *at++ = '.';
+    const uint32_t pairs[3] = {digits / 10000, digits / 100 % 100, digits % 100};
+    std::memcpy(at, kDigitPairs + 2 * pairs[0], 2);
+    std::memcpy(at + 2, kDigitPairs + 2 * pairs[1], 2);
+    std::memcpy(at + 4, kDigitPairs + 2 * pairs[2], 2);
+    int last = pairs[2] != 0 ? 2 : pairs[1] != 0 ? 1 : 0;  // the last pair not 00
+    int count = 2 * last + (pairs[last] % 10 != 0 ? 2 : 1);
+    return static_cast<int>(at + count - buffer);
   }
   int count = precision;
   while (digits % 10 == 0) {

@@ -4,9 +4,48 @@
 
 namespace orvel {
 
+namespace {
+
+// The first and the last sizeof(Word) bytes of a text at least that long;
+// they overlap where the text is shorter than two words. Byte order does
+// not matter to the callers.
+template <typename Word>
+void ends(const char* text, size_t length, Word* first, Word* last) {
+  std::memcpy(first, text, sizeof(Word));
+  std::memcpy(last, text + length - sizeof(Word), sizeof(Word));
+}
+
+// Whether two texts of the same length are equal. Keys are mostly short:
+// up to sixteen bytes they are compared by their two ends rather than
+// through a library call.
+bool sameBytes(const char* a, const char* b, size_t length) {
+  if (length > 16) {
+    return std::memcmp(a, b, length) == 0;
+  }
+  if (length >= 8) {
+    uint64_t a1, a2, b1, b2;
+    ends(a, length, &a1, &a2);
+    ends(b, length, &b1, &b2);
+    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+  }
+  if (length >= 4) {
+    uint32_t a1, a2, b1, b2;
+    ends(a, length, &a1, &a2);
+    ends(b, length, &b1, &b2);
+    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+  }
+  for (size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 // Up to sixteen bytes with two independent multiplications; longer keys
-// eight bytes a step. The hash only places keys in this process's table,
-// so the byte order of the loads does not matter.
+// eight bytes a step.
 uint64_t StringIndex::hashOf(std::string_view key) {
   const char* at = key.data();
   size_t left = key.size();
@@ -20,14 +59,11 @@ uint64_t StringIndex::hashOf(std::string_view key) {
   uint64_t first = 0;
   uint64_t last = 0;
   if (left >= 8) {
-    // Eight to sixteen bytes: two loads of eight that may overlap.
-    std::memcpy(&first, at, 8);
-    std::memcpy(&last, at + left - 8, 8);
+    ends(at, left, &first, &last);
   } else if (left >= 4) {
     uint32_t low;
     uint32_t high;
-    std::memcpy(&low, at, 4);
-    std::memcpy(&high, at + left - 4, 4);
+    ends(at, left, &low, &high);
     first = low;
     last = high;
   } else if (left > 0) {
@@ -37,41 +73,6 @@ uint64_t StringIndex::hashOf(std::string_view key) {
   hash ^= (first * 0x9E3779B97F4A7C15ULL) ^ (last * 0xC2B2AE3D27D4EB4FULL);
   return hash ^ (hash >> 32) ^ (hash >> 17);
 }
-
-namespace {
-
-// Whether two texts of the same length are equal. Keys are mostly short:
-// up to sixteen bytes they are compared in two loads of each, which may
-// overlap, rather than through a library call.
-bool sameBytes(const char* a, const char* b, size_t length) {
-  if (length > 16) {
-    return std::memcmp(a, b, length) == 0;
-  }
-  if (length >= 8) {
-    uint64_t a1, a2, b1, b2;
-    std::memcpy(&a1, a, 8);
-    std::memcpy(&a2, a + length - 8, 8);
-    std::memcpy(&b1, b, 8);
-    std::memcpy(&b2, b + length - 8, 8);
-    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
-  }
-  if (length >= 4) {
-    uint32_t a1, a2, b1, b2;
-    std::memcpy(&a1, a, 4);
-    std::memcpy(&a2, a + length - 4, 4);
-    std::memcpy(&b1, b, 4);
-    std::memcpy(&b2, b + length - 4, 4);
-    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
-  }
-  for (size_t i = 0; i < length; ++i) {
-    if (a[i] != b[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
 
 size_t StringIndex::slotFor(std::string_view key, uint64_t hash) const {
   const size_t mask = slots.size() - 1;

@@ -16,7 +16,7 @@ namespace orvel {
 
 class StringIndex {
  public:
-  static const uint32_t kMissing = UINT32_MAX;
+  static constexpr uint32_t kMissing = UINT32_MAX;
 
   // The number stored with key, or kMissing.
   uint32_t find(std::string_view key) const;

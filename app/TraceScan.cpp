@@ -194,6 +194,12 @@ bool literal(const char*& p, const char* text, size_t length) {
   return true;
 }
 
+// A scanner's result where a step did not match: left to sscanf, or
+// failed after the given number of conversions.
+int stopAt(Step step, int assigned) {
+  return step == kLeft ? kUndecided : assigned;
+}
+
 }  // namespace
 
 const char kFtraceMarkerLine[] = "%*[^-]-%u %*[^]]] %*s %lf: tracing_mark_write: %512[^\n]";
@@ -210,13 +216,8 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time, c
   if (!skipUntil(p, '-') || *p++ != '-') {
     return 0;
   }
-  switch (readUnsigned(p, tid)) {
-    case kLeft:
-      return kUndecided;
-    case kFailed:
-      return 0;
-    case kMatched:
-      break;
+  if (Step step = readUnsigned(p, tid); step != kMatched) {
+    return stopAt(step, 0);
   }
   skipSpace(p);
   if (!skipUntil(p, ']') || *p++ != ']') {
@@ -231,13 +232,8 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time, c
     return 1;
   }
   skipSpace(p);
-  switch (readDouble(p, end, time)) {
-    case kLeft:
-      return kUndecided;
-    case kFailed:
-      return 1;
-    case kMatched:
-      break;
+  if (Step step = readDouble(p, end, time); step != kMatched) {
+    return stopAt(step, 1);
   }
   if (*p++ != ':') {
     return 2;
@@ -260,25 +256,15 @@ int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned 
     }
     skipSpace(p);
   }
-  switch (readUnsigned(p, tid)) {
-    case kLeft:
-      return kUndecided;
-    case kFailed:
-      return 0;
-    case kMatched:
-      break;
+  if (Step step = readUnsigned(p, tid); step != kMatched) {
+    return stopAt(step, 0);
   }
   if (pidForm && *p++ != ']') {
     return 1;
   }
   skipSpace(p);
-  switch (readDouble(p, end, time)) {
-    case kLeft:
-      return kUndecided;
-    case kFailed:
-      return 1;
-    case kMatched:
-      break;
+  if (Step step = readDouble(p, end, time); step != kMatched) {
+    return stopAt(step, 1);
   }
   skipSpace(p);
   const char* start = p;
@@ -309,13 +295,8 @@ int straceResumed(const char* p, double* duration) {
   if (!skipUntil(p, '<') || *p++ != '<') {
     return 0;
   }
-  switch (readDouble(p, nullptr, duration)) {
-    case kLeft:
-      return kUndecided;
-    case kFailed:
-      return 0;
-    case kMatched:
-      break;
+  if (Step step = readDouble(p, nullptr, duration); step != kMatched) {
+    return stopAt(step, 0);
   }
   return 1;
 }
@@ -344,13 +325,8 @@ int straceFinished(const char* p, const char** name, size_t* nameLength, double*
   if (!skipUntil(p, '<') || *p++ != '<') {
     return 1;
   }
-  switch (readDouble(p, nullptr, duration)) {
-    case kLeft:
-      return kUndecided;
-    case kFailed:
-      return 1;
-    case kMatched:
-      break;
+  if (Step step = readDouble(p, nullptr, duration); step != kMatched) {
+    return stopAt(step, 1);
   }
   return 2;
 }

@@ -29,10 +29,12 @@ void StraceProcessor::processLine(const std::string& line) {
   if (!isTimeInRange(time)) {
     return;
   }
+  // Where the rest lies in the line, the line's bytes may be read ahead.
+  const char* restEnd = rest != restBuffer ? line.c_str() + line.size() + 1 : nullptr;
 
   double duration = 0.0;
   if (rest[0] == '<') {
-    scanned = scan::straceResumed(rest + 1, &duration);
+    scanned = scan::straceResumed(rest + 1, restEnd, &duration);
     if (scanned == scan::kUndecided) {
       scanned = std::sscanf(rest + 1, scan::kStraceResumed, &duration);
     }
@@ -46,17 +48,19 @@ void StraceProcessor::processLine(const std::string& line) {
   location[0] = '\0';  // no location unless the call has one
   char locatedCall[513];
   const char* call = rest;
+  const char* callEnd = restEnd;
   if (rest[0] == '[') {
     // Nothing in this format is left to sscanf.
     if (scan::straceLocation(rest, location, locatedCall) != 2) {
       return;
     }
     call = locatedCall;
+    callEnd = nullptr;  // the copy's bytes past its end were never written
   }
 
   const char* name = nullptr;
   size_t nameLength = 0;
-  scanned = scan::straceFinished(call, &name, &nameLength, &duration);
+  scanned = scan::straceFinished(call, callEnd, &name, &nameLength, &duration);
   char nameBuffer[513];
   if (scanned == scan::kUndecided) {
     scanned = std::sscanf(call, scan::kStraceFinished, nameBuffer, &duration);

@@ -126,11 +126,27 @@ uint64_t loadEight(const char* p) {
   return value;
 }
 
+// Whether all eight bytes of a loadEight() result are decimal digits.
+bool eightDigits(uint64_t bytes) {
+  return (((bytes + 0x4646464646464646ULL) | (bytes - 0x3030303030303030ULL)) &
+          0x8080808080808080ULL) == 0;
+}
+
+// The number written by eight digits, the first in the lowest byte.
+uint64_t valueOfEight(uint64_t bytes) {
+  bytes -= 0x3030303030303030ULL;
+  bytes = bytes * 10 + (bytes >> 8);  // pairs of digits
+  return (((bytes & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+          (((bytes >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
+         32;
+}
+
 // "%lf" for plain decimals: digits, optionally a point and more digits, at
 // most 18 digits in all and at most 2^53 without the point, so that the
 // quotient of two exact doubles gives strtod's rounding. Where the caller
 // knows that the bytes up to end may be read (end is not null), eight
-// leading digits are taken in one step: time stamps have ten.
+// leading digits are taken in one step (time stamps have ten), and so are
+// six decimals.
 Step readDouble(const char*& p, const char* end, double* out) {
   skipSpace(p);
   const char first = *p;
@@ -145,15 +161,9 @@ Step readDouble(const char*& p, const char* end, double* out) {
   uint64_t whole = 0;
   const char* q = p;
   if (end != nullptr && end - q >= 8) {
-    uint64_t bytes = loadEight(q);
-    const bool allDigits = (((bytes + 0x4646464646464646ULL) | (bytes - 0x3030303030303030ULL)) &
-                            0x8080808080808080ULL) == 0;
-    if (allDigits) {
-      bytes -= 0x3030303030303030ULL;
-      bytes = bytes * 10 + (bytes >> 8);  // pairs of digits
-      whole = (((bytes & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
-               (((bytes >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
-              32;
+    const uint64_t bytes = loadEight(q);
+    if (eightDigits(bytes)) {
+      whole = valueOfEight(bytes);
       q += 8;
     }
   }
@@ -165,6 +175,16 @@ Step readDouble(const char*& p, const char* end, double* out) {
   uint64_t part = 0;
   if (*q == '.') {
     const char* point = q++;
+    if (end != nullptr && end - point >= 8) {
+      // Time stamps and durations carry six decimals: the point, those
+      // and the byte after them are read in one step.
+      const uint64_t bytes = loadEight(point);
+      const uint64_t decimals = ((bytes << 8) & ~0xFFFFULL) | 0x3030;  // "00" and the six
+      if (eightDigits(decimals) && digitValue(static_cast<char>(bytes >> 56)) > 9) {
+        part = valueOfEight(decimals);
+        q = point + 7;
+      }
+    }
     for (unsigned int digit; (digit = digitValue(*q)) <= 9; ++q) {
       part = part * 10 + digit;
     }
@@ -291,11 +311,11 @@ int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned 
   return 3;
 }
 
-int straceResumed(const char* p, double* duration) {
+int straceResumed(const char* p, const char* end, double* duration) {
   if (!skipUntil(p, '<') || *p++ != '<') {
     return 0;
   }
-  if (Step step = readDouble(p, nullptr, duration); step != kMatched) {
+  if (Step step = readDouble(p, end, duration); step != kMatched) {
     return stopAt(step, 0);
   }
   return 1;
@@ -316,7 +336,8 @@ int straceLocation(const char* p, char* location, char* call) {
   return copyUntil(p, '\n', call, 512) ? 2 : 1;
 }
 
-int straceFinished(const char* p, const char** name, size_t* nameLength, double* duration) {
+int straceFinished(const char* p, const char* end, const char** name, size_t* nameLength,
+                   double* duration) {
   *name = p;
   *nameLength = nameUntilParenthesis(p);
   if (*nameLength == 0) {
@@ -325,7 +346,7 @@ int straceFinished(const char* p, const char** name, size_t* nameLength, double*
   if (!skipUntil(p, '<') || *p++ != '<') {
     return 1;
   }
-  if (Step step = readDouble(p, nullptr, duration); step != kMatched) {
+  if (Step step = readDouble(p, end, duration); step != kMatched) {
     return stopAt(step, 1);
   }
   return 2;

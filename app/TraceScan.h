@@ -47,11 +47,14 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time,
 int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned int* tid,
                double* time, char* restBuffer, const char** rest);
 
-int straceResumed(const char* text, double* duration);
+// end, where it is not null, is one past the last byte of text's storage
+// that may be read: the scanner then reads some numbers in larger steps.
+int straceResumed(const char* text, const char* end, double* duration);
 int straceLocation(const char* text, char* location, char* call);  // 33, 513
 
 // The name is given as a view of text: name[0 .. nameLength).
-int straceFinished(const char* text, const char** name, size_t* nameLength, double* duration);
+int straceFinished(const char* text, const char* end, const char** name, size_t* nameLength,
+                   double* duration);
 int straceUnfinished(const char* text, const char** name, size_t* nameLength, char* closing);
 
 }  // namespace scan

@@ -74,6 +74,7 @@ inline std::string difference(const char* format, const ScanResult& fast, const 
 inline std::string scanMismatch(const std::string& line, int* undecided = nullptr) {
   using namespace scan;
   const char* text = line.c_str();
+  const char* end = text + line.size() + 1;  // the string's NUL is readable
   std::string found;
   int left = 0;
   auto check = [&](const char* format, ScanResult& fast, ScanResult& slow, const char* order) {
@@ -104,7 +105,7 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
   }
   {
     ScanResult fast, slow;
-    fast.count = straceResumed(text, &fast.real);
+    fast.count = straceResumed(text, end, &fast.real);
     slow.count = std::sscanf(text, kStraceResumed, &slow.real);
     check("resumed", fast, slow, "f");
   }
@@ -118,7 +119,7 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
     ScanResult fast, slow;
     const char* name = nullptr;
     size_t length = 0;
-    fast.count = straceFinished(text, &name, &length, &fast.real);
+    fast.count = straceFinished(text, end, &name, &length, &fast.real);
     if (fast.count >= 1 && fast.count != kUndecided) {
       std::memcpy(fast.first, name, length);
       fast.first[length] = '\0';

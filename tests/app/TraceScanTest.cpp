@@ -39,10 +39,11 @@ TEST(TraceScan, RealLinesAreReadByHand) {
   EXPECT_EQ(2, scan::straceUnfinished(rest, &name, &length, &closing));
   EXPECT_EQ("rseq", std::string(name, length));
   EXPECT_EQ('>', closing);
-  EXPECT_EQ(2, scan::straceFinished("close(3)        = 0 <0.000022>", &name, &length, &time));
+  EXPECT_EQ(2,
+            scan::straceFinished("close(3)        = 0 <0.000022>", nullptr, &name, &length, &time));
   EXPECT_EQ("close", std::string(name, length));
   EXPECT_EQ(std::strtod("0.000022", nullptr), time);
-  EXPECT_EQ(1, scan::straceResumed("... rseq resumed>) = 0 <0.000029>", &time));
+  EXPECT_EQ(1, scan::straceResumed("... rseq resumed>) = 0 <0.000029>", nullptr, &time));
   EXPECT_EQ(std::strtod("0.000029", nullptr), time);
   char location[33];
   EXPECT_EQ(2, scan::straceLocation("[ ui.c:12] write(1, \"x\", 1) = 1 <0.1>", location, text));
@@ -155,6 +156,18 @@ TEST(TraceScan, AgreesWithSscanfOnOddForms) {
       "x<0.12345678>",
       "(y) <0.000058>",
       "(y) <0.000058",
+      // Six decimals read in one step, and the forms around it.
+      "(y) <0.00005>",
+      "(y) <0.0000581>",
+      "(y) <0.000058e3>",
+      "(y) <0.000058.5>",
+      "(y) <1.000058",
+      std::string("(y) <0.00\0"
+                  "0058>",
+                  16),
+      "1 1796584942.152349 x",
+      "1 9007199254.740993 x",
+      "1 9007199254.740992 x",
   };
   for (const std::string& line : lines) {
     EXPECT_EQ("", scanMismatch(line)) << "line: " << line;

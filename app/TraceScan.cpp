@@ -141,12 +141,45 @@ uint64_t valueOfEight(uint64_t bytes) {
          32;
 }
 
+// Whether c ends a plain decimal as readDouble reads it: not a digit, not
+// a second point, not an exponent or a mark of hex.
+bool endsPlainDecimal(char c) {
+  return digitValue(c) > 9 && c != '.' && c != 'e' && c != 'E' && c != 'x' && c != 'X' &&
+         c != 'p' && c != 'P';
+}
+
+// The two shapes of strace's numbers, read whole where the bytes up to end
+// may be read: the time stamp "1796584942.152349" (ten digits and six
+// decimals) and the duration "0.000058". Their value is mantissa / 10^6.
+bool straceShape(const char* p, const char* end, uint64_t* mantissa, const char** after) {
+  if (end - p >= 18 && p[10] == '.') {
+    const uint64_t high = loadEight(p);
+    const uint64_t point = loadEight(p + 10);  // the point, six decimals, the next byte
+    const uint64_t low = (loadEight(p + 8) & 0xFFFF) | ((point << 8) & ~0xFFFFULL);
+    if (eightDigits(high) && eightDigits(low) && endsPlainDecimal(static_cast<char>(point >> 56))) {
+      *mantissa = valueOfEight(high) * 100000000 + valueOfEight(low);
+      *after = p + 17;
+      return true;
+    }
+  }
+  if (end - p >= 9 && p[1] == '.') {
+    const uint64_t bytes = loadEight(p);
+    const uint64_t digits = (bytes & ~0xFFFFULL) | ((bytes & 0xFF) << 8) | 0x30;  // "0" first
+    if (eightDigits(digits) && endsPlainDecimal(p[8])) {
+      *mantissa = valueOfEight(digits);
+      *after = p + 8;
+      return true;
+    }
+  }
+  return false;
+}
+
 // "%lf" for plain decimals: digits, optionally a point and more digits, at
 // most 18 digits in all and at most 2^53 without the point, so that the
 // quotient of two exact doubles gives strtod's rounding. Where the caller
-// knows that the bytes up to end may be read (end is not null), eight
-// leading digits are taken in one step (time stamps have ten), and so are
-// six decimals.
+// knows that the bytes up to end may be read (end is not null), strace's
+// shapes are read whole, eight leading digits are taken in one step, and
+// so are six decimals.
 Step readDouble(const char*& p, const char* end, double* out) {
   skipSpace(p);
   const char first = *p;
@@ -155,6 +188,13 @@ Step readDouble(const char*& p, const char* end, double* out) {
     bool maybeNumber = first == '+' || first == '-' || first == '.' || first == 'i' ||
                        first == 'I' || first == 'n' || first == 'N';
     return maybeNumber ? kLeft : kFailed;
+  }
+  uint64_t shaped;
+  const char* after;
+  if (end != nullptr && straceShape(p, end, &shaped, &after) && shaped <= (uint64_t(1) << 53)) {
+    *out = static_cast<double>(shaped) / 1e6;
+    p = after;
+    return kMatched;
   }
   // Whole and fractional digits in two chains the processor can overlap.
   // They wrap silently past 19 digits; such numbers are refused below.
@@ -192,9 +232,7 @@ Step readDouble(const char*& p, const char* end, double* out) {
     digits += fraction;
   }
   const uint64_t mantissa = fraction <= 18 ? whole * kTensAsIntegers[fraction] + part : 0;
-  const char next = *q;
-  if (next == '.' || next == 'e' || next == 'E' || next == 'x' || next == 'X' || next == 'p' ||
-      next == 'P' || digits > 18 || mantissa > (uint64_t(1) << 53)) {
+  if (!endsPlainDecimal(*q) || digits > 18 || mantissa > (uint64_t(1) << 53)) {
     return kLeft;
   }
   *out = static_cast<double>(mantissa) / kPowersOfTen[fraction];

@@ -168,6 +168,19 @@ TEST(TraceScan, AgreesWithSscanfOnOddForms) {
       "1 1796584942.152349 x",
       "1 9007199254.740993 x",
       "1 9007199254.740992 x",
+      // strace's two shapes read whole, and the forms around them.
+      "1 1796584942.152349",
+      "1 17965a4942.152349 x",
+      "1 1796584942.15234a x",
+      "1 1796584942.1523491 x",
+      "1 1796584942.152349e1 x",
+      "1 1796584942.152349.5 x",
+      "1 9999999999.999999 x",
+      "(y) <0.000058e1>",
+      "(y) <0.00005x>",
+      "(y) <5.000000>",
+      "(y) <5.0000000>",
+      "(y) <5.000000",
   };
   for (const std::string& line : lines) {
     EXPECT_EQ("", scanMismatch(line)) << "line: " << line;

@@ -166,28 +166,23 @@ uint32_t FunctionTraceProcessorBase::getPCIndex(const char* name, const char* lo
 }
 
 uint32_t FunctionTraceProcessorBase::getPCIndex(std::string_view name, std::string_view location) {
-  std::string_view key = location;
-  std::string longKey;
-  if (key.empty()) {
-    // "@" and the name; names from the parsers fit the buffer.
-    char* keyText = pcScratch;
-    if (name.size() >= sizeof pcScratch) {
-      longKey.resize(name.size() + 1);
-      keyText = &longKey[0];
-    }
-    keyText[0] = '@';
-    std::memcpy(keyText + 1, name.data(), name.size());
-    key = std::string_view(keyText, name.size() + 1);
-  }
-  uint32_t index = pcMap.find(key);
+  // The key is the location, or "@" and the name. Keys that begin with "@"
+  // are indexed without it, so that a name is looked up as it stands: no
+  // key is built unless the entry is new.
+  const bool marked = location.empty() || location[0] == '@';
+  const std::string_view lookup = location.empty() ? name : marked ? location.substr(1) : location;
+  StringIndex& keys = marked ? markedPcMap : pcMap;
+  uint32_t index = keys.find(lookup);
   if (index != StringIndex::kMissing) {
     return index;
   }
   index = static_cast<uint32_t>(pcList.size());
-  PCEntry* entry = new PCEntry{std::string(key), index, 0};
+  PCEntry* entry =
+      new PCEntry{location.empty() ? "@" + std::string(name) : std::string(location), index, 0};
   entry->nameIndex = getDictionaryIndex(name);
   pcList.push_back(entry);
-  pcMap.insert(entry->pc, index);
+  const std::string_view key = entry->pc;
+  keys.insert(marked ? key.substr(1) : key, index);
   return index;
 }
 
@@ -316,6 +311,7 @@ void FunctionTraceProcessorBase::writeReport() {
   writer.endArray();
   pcList.clear();
   pcMap.clear();
+  markedPcMap.clear();
 
   writer.appendLabel("threads", true);
   writer.startObject();
@@ -389,6 +385,7 @@ void FunctionTraceProcessorBase::releaseAll() {
   }
   pcList.clear();
   pcMap.clear();
+  markedPcMap.clear();
   for (auto& thread : tids) {
     delete thread.second;
   }

@@ -111,14 +111,14 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   double fileStartTime = 0.0;   // window start in input time; 0.0: not fixed yet
   double fileEndTime = 0.0;     // window end in input time, excluded; 0.0: no end
   std::ostream* out = nullptr;  // not owned; null until setup
-  char pcScratch[520];          // where the "@" + name key is built
 
   // The indexes hold views of strings owned elsewhere: names in sections (a
   // deque never moves its elements), keys in their PCEntry.
-  StringIndex dictionary;                       // name -> index in sections
-  std::deque<std::string> sections;             // names, first seen first
-  StringIndex pcMap;                            // key -> index in pcList
-  std::vector<PCEntry*> pcList;                 // owned; in order of creation
+  StringIndex dictionary;            // name -> index in sections
+  std::deque<std::string> sections;  // names, first seen first
+  StringIndex pcMap;                 // key -> index in pcList
+  StringIndex markedPcMap;           // the same for keys beginning with "@", indexed without it
+  std::vector<PCEntry*> pcList;      // owned; in order of creation
   std::unordered_map<uint32_t, TidInfo*> tids;  // owned; by numeric thread id
   std::vector<void*> slabs;  // owned (std::free); where every thread's chunks lie
   size_t slabUsed = 0;       // bytes of the last slab handed out as chunks

@@ -86,12 +86,17 @@ TEST(Report, EndsCloseTheInnermostOpenSpanOfTheirThread) {
 }
 
 TEST(Report, LocationsAreKeysOfTheirOwn) {
+  // A location that begins with "@" is the same key as a name without a
+  // location: "@odd" and odd, f and "@f" share their rows.
   const std::string input = marker(1, "1.0", "B|1|f") + marker(1, "1.25", "b|1|f|L") +
                             marker(1, "1.5", "b|1|g|L") +  // L keeps f's name
-                            marker(1, "1.75", "b|1|h|@odd") + marker(1, "2.0", "E") +
-                            marker(1, "2.25", "E") + marker(1, "2.5", "E") + marker(1, "2.75", "E");
+                            marker(1, "1.75", "b|1|h|@odd") + marker(1, "1.8", "B|1|odd") +
+                            marker(1, "1.9", "b|1|k|@f") + marker(1, "2.0", "E") +
+                            marker(1, "2.1", "E") + marker(1, "2.2", "E") + marker(1, "2.25", "E") +
+                            marker(1, "2.5", "E") + marker(1, "2.75", "E");
   EXPECT_EQ(R"({"sections":["f","h"],"pc":[["",0],["L",0],["",1]],"threads":{"1":{"trace":)"
-            R"([[0,1750000,0],[0.25,1250000,1],[0.5,750000,1],[0.75,250000,2]]}}})",
+            R"([[0,1750000,0],[0.25,1250000,1],[0.5,750000,1],[0.75,450000,2],)"
+            R"([0.8,300000,2],[0.9,100000,0]]}}})",
             ftrace(input));
 }
 

@@ -142,44 +142,58 @@ uint64_t valueOfEight(uint64_t bytes) {
 }
 
 // Whether c ends a plain decimal as readDouble reads it: not a digit, not
-// a second point, not an exponent or a mark of hex.
+// a second point, not an exponent or a mark of hex. One test of a bit in a
+// 128-bit set of the bytes that would continue one.
 bool endsPlainDecimal(char c) {
-  return digitValue(c) > 9 && c != '.' && c != 'e' && c != 'E' && c != 'x' && c != 'X' &&
-         c != 'p' && c != 'P';
+  const unsigned int u = static_cast<unsigned char>(c);
+  const uint64_t kBelow64 = 0x03FF400000000000ULL;  // '.' and '0' to '9'
+  const uint64_t kFrom64 = 0x0101002001010020ULL;   // 'E' 'P' 'X' 'e' 'p' 'x'
+  return u >= 128 || (((u < 64 ? kBelow64 : kFrom64) >> (u & 63)) & 1) == 0;
 }
 
-// The two shapes of strace's numbers, read whole where the bytes up to end
-// may be read: the time stamp "1796584942.152349" (ten digits and six
-// decimals) and the duration "0.000058". Their value is mantissa / 10^6.
-bool straceShape(const char* p, const char* end, uint64_t* mantissa, const char** after) {
-  if (end - p >= 18 && p[10] == '.') {
-    const uint64_t high = loadEight(p);
-    const uint64_t point = loadEight(p + 10);  // the point, six decimals, the next byte
-    const uint64_t low = (loadEight(p + 8) & 0xFFFF) | ((point << 8) & ~0xFFFFULL);
-    if (eightDigits(high) && eightDigits(low) && endsPlainDecimal(static_cast<char>(point >> 56))) {
-      *mantissa = valueOfEight(high) * 100000000 + valueOfEight(low);
-      *after = p + 17;
-      return true;
-    }
+// strace's time stamp "1796584942.152349", ten digits and six decimals,
+// read whole where the bytes up to end may be read; false for any other
+// form, which readDouble then reads.
+bool readTimeStamp(const char*& p, const char* end, double* out) {
+  if (end - p < 18 || p[10] != '.') {
+    return false;
   }
-  if (end - p >= 9 && p[1] == '.') {
-    const uint64_t bytes = loadEight(p);
-    const uint64_t digits = (bytes & ~0xFFFFULL) | ((bytes & 0xFF) << 8) | 0x30;  // "0" first
-    if (eightDigits(digits) && endsPlainDecimal(p[8])) {
-      *mantissa = valueOfEight(digits);
-      *after = p + 8;
-      return true;
-    }
+  const uint64_t high = loadEight(p);
+  const uint64_t point = loadEight(p + 10);  // the point, six decimals, the next byte
+  const uint64_t low = (loadEight(p + 8) & 0xFFFF) | ((point << 8) & ~0xFFFFULL);
+  if (!eightDigits(high) || !eightDigits(low) ||
+      !endsPlainDecimal(static_cast<char>(point >> 56))) {
+    return false;
   }
-  return false;
+  const uint64_t mantissa = valueOfEight(high) * 100000000 + valueOfEight(low);
+  if (mantissa > (uint64_t(1) << 53)) {
+    return false;
+  }
+  *out = static_cast<double>(mantissa) / 1e6;
+  p += 17;
+  return true;
+}
+
+// The same for strace's duration "0.000058": one digit and six decimals.
+bool readDuration(const char*& p, const char* end, double* out) {
+  if (end - p < 9 || p[1] != '.') {
+    return false;
+  }
+  const uint64_t bytes = loadEight(p);
+  const uint64_t digits = (bytes & ~0xFFFFULL) | ((bytes & 0xFF) << 8) | 0x30;  // "0" first
+  if (!eightDigits(digits) || !endsPlainDecimal(p[8])) {
+    return false;
+  }
+  *out = static_cast<double>(valueOfEight(digits)) / 1e6;
+  p += 8;
+  return true;
 }
 
 // "%lf" for plain decimals: digits, optionally a point and more digits, at
 // most 18 digits in all and at most 2^53 without the point, so that the
 // quotient of two exact doubles gives strtod's rounding. Where the caller
-// knows that the bytes up to end may be read (end is not null), strace's
-// shapes are read whole, eight leading digits are taken in one step, and
-// so are six decimals.
+// knows that the bytes up to end may be read (end is not null), eight
+// leading digits are taken in one step, and so are six decimals.
 Step readDouble(const char*& p, const char* end, double* out) {
   skipSpace(p);
   const char first = *p;
@@ -188,13 +202,6 @@ Step readDouble(const char*& p, const char* end, double* out) {
     bool maybeNumber = first == '+' || first == '-' || first == '.' || first == 'i' ||
                        first == 'I' || first == 'n' || first == 'N';
     return maybeNumber ? kLeft : kFailed;
-  }
-  uint64_t shaped;
-  const char* after;
-  if (end != nullptr && straceShape(p, end, &shaped, &after) && shaped <= (uint64_t(1) << 53)) {
-    *out = static_cast<double>(shaped) / 1e6;
-    p = after;
-    return kMatched;
   }
   // Whole and fractional digits in two chains the processor can overlap.
   // They wrap silently past 19 digits; such numbers are refused below.
@@ -321,8 +328,10 @@ int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned 
     return 1;
   }
   skipSpace(p);
-  if (Step step = readDouble(p, end, time); step != kMatched) {
-    return stopAt(step, 1);
+  if (!readTimeStamp(p, end, time)) {
+    if (Step step = readDouble(p, end, time); step != kMatched) {
+      return stopAt(step, 1);
+    }
   }
   skipSpace(p);
   const char* start = p;
@@ -353,8 +362,10 @@ int straceResumed(const char* p, const char* end, double* duration) {
   if (!skipUntil(p, '<') || *p++ != '<') {
     return 0;
   }
-  if (Step step = readDouble(p, end, duration); step != kMatched) {
-    return stopAt(step, 0);
+  if (end == nullptr || !readDuration(p, end, duration)) {
+    if (Step step = readDouble(p, end, duration); step != kMatched) {
+      return stopAt(step, 0);
+    }
   }
   return 1;
 }
@@ -384,8 +395,10 @@ int straceFinished(const char* p, const char* end, const char** name, size_t* na
   if (!skipUntil(p, '<') || *p++ != '<') {
     return 1;
   }
-  if (Step step = readDouble(p, end, duration); step != kMatched) {
-    return stopAt(step, 1);
+  if (end == nullptr || !readDuration(p, end, duration)) {
+    if (Step step = readDouble(p, end, duration); step != kMatched) {
+      return stopAt(step, 1);
+    }
   }
   return 2;
 }

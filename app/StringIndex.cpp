@@ -46,7 +46,7 @@ bool sameBytes(const char* a, const char* b, size_t length) {
 
 // Up to sixteen bytes with two independent multiplications; longer keys
 // eight bytes a step.
-uint64_t StringIndex::hashOf(std::string_view key) {
+inline uint64_t StringIndex::hashOf(std::string_view key) {
   const char* at = key.data();
   size_t left = key.size();
   uint64_t hash = key.size();
@@ -74,7 +74,7 @@ uint64_t StringIndex::hashOf(std::string_view key) {
   return hash ^ (hash >> 32) ^ (hash >> 17);
 }
 
-size_t StringIndex::slotFor(std::string_view key, uint64_t hash) const {
+inline size_t StringIndex::slotFor(std::string_view key, uint64_t hash) const {
   const size_t mask = slots.size() - 1;
   for (size_t at = static_cast<size_t>(hash) & mask;; at = (at + 1) & mask) {
     const Slot& slot = slots[at];

@@ -39,9 +39,11 @@ unsigned int digitValue(char c) {
   return static_cast<unsigned int>(static_cast<unsigned char>(c)) - '0';
 }
 
-// White space as scanf skips it in the C locale.
+// White space as scanf skips it in the C locale: ' ' and '\t' to '\r', as
+// one test of a bit in a set.
 bool isSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
+  const unsigned int u = static_cast<unsigned char>(c);
+  return u <= ' ' && ((uint64_t(0x100003E00) >> u) & 1) != 0;
 }
 
 void skipSpace(const char*& p) {

@@ -112,15 +112,14 @@ uint64_t roundedExactly(double magnitude) {
   uint64_t scaled = static_cast<uint64_t>(product >> shift);
   const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
   const unsigned __int128 below = product & ((half << 1) - 1);
-  if (below > half || (below == half && (scaled & 1))) {
-    ++scaled;
-  }
+  // Rounds up or not about as often: added, not branched on.
+  scaled += static_cast<uint64_t>(below > half) | (static_cast<uint64_t>(below == half) & scaled);
 #else
   const Wide product = multiply(mantissa, Scale);
   uint64_t scaled = product.shiftedRight(shift);
-  if (product.bit(shift - 1) && ((shift > 1 && product.anyBelow(shift - 1)) || (scaled & 1))) {
-    ++scaled;
-  }
+  const bool sticky = shift > 1 && product.anyBelow(shift - 1);
+  scaled +=
+      static_cast<uint64_t>(product.bit(shift - 1)) & (static_cast<uint64_t>(sticky) | scaled);
 #endif
   return scaled;
 }

@@ -1,7 +1,5 @@
 #include "app/FunctionTraceProcessorBase.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -71,21 +69,6 @@ class ReportBuffer : public std::streambuf {
   char space[64 * 1024];
 };
 
-// Spans are stored in slabs of this size, aligned to it so that the kernel
-// may back each with one huge page: far fewer page faults than small pages.
-const size_t kSlabBytes = 2 * 1024 * 1024;
-
-void* newSlab() {
-  void* slab = std::aligned_alloc(kSlabBytes, kSlabBytes);
-  if (slab == nullptr) {
-    // As a failed operator new would: out of memory ends the program.
-    std::fputs("spanmill: out of memory\n", stderr);
-    std::abort();
-  }
-  madvise(slab, kSlabBytes, MADV_HUGEPAGE);  // a hint; refused where unsupported
-  return slab;
-}
-
 // A C string as a view; null is the empty view.
 std::string_view viewOf(const char* text) {
   return text != nullptr ? std::string_view(text) : std::string_view();
@@ -131,13 +114,7 @@ void FunctionTraceProcessorBase::appendSpan(TidInfo* info, double start, double 
                                             uint32_t pcIndex) {
   const uint32_t place = info->count % TidEntries::kSize;
   if (place == 0) {
-    if (slabs.empty() || slabUsed + sizeof(TidEntries) > kSlabBytes) {
-      slabs.push_back(newSlab());
-      slabUsed = 0;
-    }
-    info->chunks.push_back(
-        reinterpret_cast<TidEntries*>(static_cast<char*>(slabs.back()) + slabUsed));
-    slabUsed += sizeof(TidEntries);
+    info->chunks.push_back(static_cast<TidEntries*>(slabs.take(sizeof(TidEntries))));
   }
   TidEntries* chunk = info->chunks.back();
   chunk->start[place] = start;
@@ -337,7 +314,7 @@ void FunctionTraceProcessorBase::writeReport() {
   }
   tids.clear();
   std::fill(std::begin(recent), std::end(recent), RecentThread{0, nullptr});
-  freeSlabs();
+  slabs.release();
   writer.endObject();
   writer.endObject();
   writer.flush();
@@ -391,14 +368,7 @@ void FunctionTraceProcessorBase::releaseAll() {
   }
   tids.clear();
   std::fill(std::begin(recent), std::end(recent), RecentThread{0, nullptr});
-  freeSlabs();
-}
-
-void FunctionTraceProcessorBase::freeSlabs() {
-  for (void* slab : slabs) {
-    std::free(slab);
-  }
-  slabs.clear();
+  slabs.release();
 }
 
 }  // namespace orvel

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/LineProcessor.h"
+#include "app/Slabs.h"
 #include "app/StringIndex.h"
 
 namespace orvel {
@@ -104,7 +105,6 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   static const size_t kBatchSize = 64 * 1024;
   void writeSpans(JsomWriter& writer, TidInfo* info, char* batch);
   void releaseAll();
-  void freeSlabs();
 
   double skew = 0.0;
   double outputOffset = 0.0;    // output time = input time * skew + outputOffset
@@ -120,8 +120,7 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   StringIndex markedPcMap;           // the same for keys beginning with "@", indexed without it
   std::vector<PCEntry*> pcList;      // owned; in order of creation
   std::unordered_map<uint32_t, TidInfo*> tids;  // owned; by numeric thread id
-  std::vector<void*> slabs;  // owned (std::free); where every thread's chunks lie
-  size_t slabUsed = 0;       // bytes of the last slab handed out as chunks
+  Slabs slabs;                                  // where every thread's chunks lie
 
   // Recently used threads, by the low bits of their id: most events find
   // their thread here without a lookup in tids.

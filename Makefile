@@ -2,7 +2,7 @@
 #   make run       build, then convert the bundled ftrace example
 #   make test      build, then run every test
 #   make sanitize  run every test under AddressSanitizer and UndefinedBehaviorSanitizer,
-#                  and the thread, I/O and end-to-end tests under ThreadSanitizer
+#                  and the thread, I/O, report-row and end-to-end tests under ThreadSanitizer
 #   make arm32     cross-build everything for 32-bit ARM Linux (arm-linux-gnueabihf)
 #   make arm32-test  run every test of that build under qemu-arm
 #   make fuzz      build the fuzz targets (clang, libFuzzer, ASan, UBSan)
@@ -52,7 +52,7 @@ sanitize:
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DORVEL_WERROR=ON \
 	  -DCMAKE_CXX_COMPILER=$(SAN_CXX) -DORVEL_SANITIZE=thread
 	cmake --build $(TSAN) -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|run|slow)$$'
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST) $(TSAN) -L '^(thread|io|report|run|slow)$$'
 
 arm32:
 	cmake -S . -B $(ARM32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON \

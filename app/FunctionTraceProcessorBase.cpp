@@ -1,8 +1,6 @@
 #include "app/FunctionTraceProcessorBase.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,30 +9,12 @@
 #include <ostream>
 #include <streambuf>
 
+#include "app/ReportRows.h"
 #include "json/JsomWriter.h"
 
 namespace orvel {
 
 namespace {
-
-// Bounds of the doubles that truncate to a signed 64-bit integer: [-2^63, 2^63).
-const double kMinInt64AsDouble = -9223372036854775808.0;
-const double kInt64LimitAsDouble = 9223372036854775808.0;
-
-// The span's output start and its duration in whole microseconds, or false
-// when either cannot be written as a JSON number: an infinite or NaN time
-// stamp, or a duration beyond 64 bits.
-bool spanRow(double start, double duration, double skew, double outputOffset, double* outStart,
-             long long* micros) {
-  *outStart = start * skew + outputOffset;
-  double exactMicros = duration * 1e6;
-  if (!std::isfinite(*outStart) || !(exactMicros >= kMinInt64AsDouble) ||
-      !(exactMicros < kInt64LimitAsDouble)) {
-    return false;
-  }
-  *micros = static_cast<long long>(exactMicros);  // truncates toward zero
-  return true;
-}
 
 // Gathers the report's many small writes into large ones to the output.
 class ReportBuffer : public std::streambuf {
@@ -292,24 +272,33 @@ void FunctionTraceProcessorBase::writeReport() {
 
   writer.appendLabel("threads", true);
   writer.startObject();
-  std::unique_ptr<char[]> batch(new char[kBatchSize]);
   std::vector<uint32_t> order;
   order.reserve(tids.size());
   for (const auto& thread : tids) {
     order.push_back(thread.first);
   }
   std::sort(order.begin(), order.end());
+  std::vector<TidInfo*> threads;
+  threads.reserve(order.size());
   for (uint32_t tid : order) {
-    TidInfo* info = tids[tid];
-    char label[33];
-    std::snprintf(label, sizeof label, "%u", static_cast<unsigned>(tid));
-    writer.appendLabel(label, true);
-    writer.startObject();
-    writer.appendLabel("trace", true);
-    writer.startArray();
-    writeSpans(writer, info, batch.get());
-    writer.endArray();
-    writer.endObject();
+    threads.push_back(tids[tid]);
+  }
+  {
+    ReportRows rows(threads, skew, outputOffset);
+    for (size_t i = 0; i < threads.size(); ++i) {
+      char label[33];
+      std::snprintf(label, sizeof label, "%u", static_cast<unsigned>(order[i]));
+      writer.appendLabel(label, true);
+      writer.startObject();
+      writer.appendLabel("trace", true);
+      writer.startArray();
+      rows.write(i, writer);
+      writer.endArray();
+      writer.endObject();
+    }
+  }
+  // The helper, if any, is done with them.
+  for (TidInfo* info : threads) {
     delete info;
   }
   tids.clear();
@@ -318,42 +307,6 @@ void FunctionTraceProcessorBase::writeReport() {
   writer.endObject();
   writer.endObject();
   writer.flush();
-}
-
-// The rows [start,micros,pc] make the bulk of a report: they are formatted
-// here and handed to the writer in batches "[..],[..],[..]". The writer
-// puts a comma before each batch as before any value, which separates the
-// last row of one batch from the first of the next.
-void FunctionTraceProcessorBase::writeSpans(JsomWriter& writer, TidInfo* info, char* batch) {
-  const size_t kRowSize = JsomWriter::kDoubleTextSize + 64;
-  char* at = batch;
-  for (uint32_t position = 0; position < info->count; ++position) {
-    const TidEntries& chunk = *info->chunks[position / TidEntries::kSize];
-    const uint32_t place = position % TidEntries::kSize;
-    double start;
-    long long micros;
-    if ((chunk.pcIndex[place] & TidEntries::kOpen) != 0 ||
-        !spanRow(chunk.start[place], chunk.duration[place], skew, outputOffset, &start, &micros)) {
-      continue;
-    }
-    if (at != batch) {
-      *at++ = ',';
-    }
-    *at++ = '[';
-    at += JsomWriter::formatDouble(start, 6, at);
-    *at++ = ',';
-    at = std::to_chars(at, at + 24, micros).ptr;
-    *at++ = ',';
-    at = std::to_chars(at, at + 24, chunk.pcIndex[place]).ptr;
-    *at++ = ']';
-    if (static_cast<size_t>(at - batch) > kBatchSize - kRowSize) {
-      writer.appendJsonValue(batch, static_cast<int>(at - batch));
-      at = batch;
-    }
-  }
-  if (at != batch) {
-    writer.appendJsonValue(batch, static_cast<int>(at - batch));
-  }
 }
 
 void FunctionTraceProcessorBase::releaseAll() {

@@ -101,9 +101,6 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   // null when the thread has no open span.
   TidEntries* popOpenSpan(uint32_t tid, uint32_t* place);
   void writeReport();
-  // Writes the finished spans of a thread; batch holds kBatchSize bytes.
-  static const size_t kBatchSize = 64 * 1024;
-  void writeSpans(JsomWriter& writer, TidInfo* info, char* batch);
   void releaseAll();
 
   double skew = 0.0;

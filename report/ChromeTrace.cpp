@@ -1,0 +1,89 @@
+#include "report/ChromeTrace.h"
+
+#include <charconv>
+#include <ostream>
+#include <string>
+
+#include "report/JsonText.h"
+
+namespace orvel {
+
+const char kUnnamedSpan[] = "(unnamed)";
+
+namespace {
+
+void appendInteger(long long value, std::string* out) {
+  char digits[24];
+  out->append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr -
+                                          digits));
+}
+
+}  // namespace
+
+void writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out) {
+  std::string text = "{\"traceEvents\":[";
+  bool first = true;
+  auto event = [&]() -> std::string& {
+    text += first ? "\n{" : ",\n{";
+    first = false;
+    return text;
+  };
+  for (size_t r = 0; r < reports.size(); ++r) {
+    const SpanReport& report = reports[r];
+    const std::string pid = std::to_string(r + 1);
+    event() += "\"name\":\"process_name\",\"ph\":\"M\",\"pid\":" + pid + ",\"args\":{\"name\":";
+    appendJsonString(report.name, &text);
+    text += "}}";
+    // Names and locations as JSON once per "pc" row, not once per span.
+    std::vector<std::string> names(report.pcs.size());
+    std::vector<std::string> args(report.pcs.size());
+    for (size_t i = 0; i < report.pcs.size(); ++i) {
+      const std::string& name = report.sections[report.pcs[i].nameIndex];
+      appendJsonString(name.empty() ? kUnnamedSpan : name, &names[i]);
+      if (!report.pcs[i].location.empty()) {
+        args[i] = ",\"args\":{\"location\":";
+        appendJsonString(report.pcs[i].location, &args[i]);
+        args[i] += "}";
+      }
+    }
+    for (const SpanReport::Thread& thread : report.threads) {
+      event() += "\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":" + pid + ",\"tid\":" + thread.tid +
+                 ",\"args\":{\"name\":\"tid " + thread.tid + "\"}}";
+      const std::string ids = ",\"pid\":" + pid + ",\"tid\":" + thread.tid;
+      for (const SpanReport::Span& span : thread.spans) {
+        event() += "\"name\":";
+        text += names[span.pc];
+        text += ",\"cat\":\"span\",\"ph\":\"X\",\"ts\":";
+        appendJsonNumber(span.start * 1e6, &text);
+        text += ",\"dur\":";
+        if (span.micros >= 0) {
+          appendInteger(span.micros, &text);
+          text += ids;
+          text += args[span.pc];
+        } else {
+          // An end before its begin: viewers take no negative duration, so
+          // the event has none and its arguments tell the reported one.
+          text += "0";
+          text += ids;
+          text += ",\"args\":{\"duration_us\":";
+          appendInteger(span.micros, &text);
+          if (!args[span.pc].empty()) {
+            text += ",";
+            text.append(args[span.pc], 9, std::string::npos);  // after ,"args":{
+            text.pop_back();
+          }
+          text += "}";
+        }
+        text += "}";
+      }
+      if (text.size() > (1 << 20)) {
+        out << text;
+        text.clear();
+      }
+    }
+  }
+  text += "\n],\"displayTimeUnit\":\"ms\"}\n";
+  out << text;
+}
+
+}  // namespace orvel

@@ -1,0 +1,27 @@
+// Chrome's Trace Event Format, which Perfetto UI, chrome://tracing and
+// speedscope open: one complete event ("ph":"X") per span, with metadata
+// events that name each process (a report, by its file name) and each
+// thread ("tid N"). Several reports make one time line, one process each.
+#ifndef ORVEL_REPORT_CHROMETRACE_H
+#define ORVEL_REPORT_CHROMETRACE_H
+
+#include <iosfwd>
+#include <vector>
+
+#include "report/SpanReport.h"
+
+namespace orvel {
+
+// The name shown for a span whose function name is empty: some viewers
+// drop or merge events without a name.
+extern const char kUnnamedSpan[];
+
+// Writes the events of reports as one JSON object with "traceEvents" and
+// "displayTimeUnit". Process ids count the reports from 1; "ts" and "dur"
+// are microseconds; "args" holds the location of spans that have one.
+// Strings are strict JSON and valid UTF-8 whatever bytes the reports hold.
+void writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out);
+
+}  // namespace orvel
+
+#endif  // ORVEL_REPORT_CHROMETRACE_H

@@ -1,0 +1,545 @@
+#include "report/SpanReport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace orvel {
+
+namespace {
+
+// Reads the report's JSON in one pass, building the report as it goes. A
+// report is a fixed shape, so this reader knows what comes next and says
+// what it found instead.
+class Reader {
+ public:
+  Reader(const std::string& text, SpanReport* report) : text(text), report(report) {}
+
+  bool read(std::string* error);
+
+ private:
+  bool fail(const std::string& what) {
+    if (problem.empty()) {
+      problem = what;
+    }
+    return false;
+  }
+  bool notJson(const std::string& expected) {
+    return fail("not JSON: expected " + expected + " at byte " + std::to_string(at));
+  }
+
+  void skipSpace() {
+    while (at < text.size() &&
+           (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t')) {
+      ++at;
+    }
+  }
+  // Takes c after white space.
+  bool take(char c) {
+    skipSpace();
+    if (at < text.size() && text[at] == c) {
+      ++at;
+      return true;
+    }
+    return false;
+  }
+  bool expect(char c) { return take(c) || notJson(std::string("'") + c + "'"); }
+  // After one element of a container: true with more set when a comma
+  // follows, true with more clear at the closing character.
+  bool next(char closing, bool* more) {
+    if (take(',')) {
+      *more = true;
+      return true;
+    }
+    *more = false;
+    return take(closing) || notJson(std::string("',' or '") + closing + "'");
+  }
+
+  bool string(std::string* out);
+  bool hex4(unsigned* value);
+  bool number(double* out);
+  bool integer(long long* out);
+  bool skipValue(int depth);
+
+  // The members of the report, and of each thread.
+  bool sections();
+  bool pcs();
+  bool threads();
+  bool thread(SpanReport::Thread* thread);
+  bool row(SpanReport::Thread* thread);
+
+  const std::string& text;
+  SpanReport* report;
+  size_t at = 0;
+  std::string problem;
+};
+
+void appendUtf8(unsigned code, std::string* out) {
+  if (code < 0x80) {
+    out->push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | code >> 6));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | code >> 12));
+    out->push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | code >> 18));
+    out->push_back(static_cast<char>(0x80 | (code >> 12 & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+bool Reader::hex4(unsigned* value) {
+  if (text.size() - at < 4) {
+    return notJson("four hex digits");
+  }
+  *value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = text[at++];
+    const unsigned digit = c >= '0' && c <= '9'   ? c - '0'
+                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                  : 16;
+    if (digit == 16) {
+      --at;
+      return notJson("a hex digit");
+    }
+    *value = *value << 4 | digit;
+  }
+  return true;
+}
+
+// Any byte but a quote or a backslash stands for itself: spanmill passes
+// control bytes and bytes that are not UTF-8 through as they are.
+bool Reader::string(std::string* out) {
+  if (!take('"')) {
+    return notJson("a string");
+  }
+  out->clear();
+  for (;;) {
+    const size_t run = text.find_first_of("\"\\", at);
+    if (run == std::string::npos) {
+      at = text.size();
+      return notJson("the end of a string");
+    }
+    out->append(text, at, run - at);
+    at = run + 1;
+    if (text[run] == '"') {
+      return true;
+    }
+    if (at == text.size()) {
+      return notJson("an escape");
+    }
+    const char escape = text[at++];
+    switch (escape) {
+      case '"':
+      case '\\':
+      case '/':
+        out->push_back(escape);
+        break;
+      case 'b':
+        out->push_back('\b');
+        break;
+      case 'f':
+        out->push_back('\f');
+        break;
+      case 'n':
+        out->push_back('\n');
+        break;
+      case 'r':
+        out->push_back('\r');
+        break;
+      case 't':
+        out->push_back('\t');
+        break;
+      case 'u': {
+        unsigned code;
+        if (!hex4(&code)) {
+          return false;
+        }
+        // A surrogate pair makes one character; a lone half is replaced.
+        if (code >= 0xD800 && code < 0xDC00 && text.compare(at, 2, "\\u") == 0) {
+          const size_t pair = at;
+          at += 2;
+          unsigned low;
+          if (!hex4(&low)) {
+            return false;
+          }
+          if (low >= 0xDC00 && low < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          } else {
+            at = pair;
+          }
+        }
+        appendUtf8(code >= 0xD800 && code < 0xE000 ? 0xFFFD : code, out);
+        break;
+      }
+      default:
+        --at;
+        return notJson("an escape");
+    }
+  }
+}
+
+// A JSON number, as strtod reads it once its grammar is checked.
+bool Reader::number(double* out) {
+  skipSpace();
+  const size_t start = at;
+  if (at < text.size() && text[at] == '-') {
+    ++at;
+  }
+  auto digits = [this] {
+    const size_t from = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      ++at;
+    }
+    return at > from;
+  };
+  if (!digits()) {
+    at = start;
+    return notJson("a number");
+  }
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    if (!digits()) {
+      return notJson("a digit");
+    }
+  }
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+      ++at;
+    }
+    if (!digits()) {
+      return notJson("a digit");
+    }
+  }
+  // Plain decimals of up to 15 digits, as spanmill writes start times, are
+  // a quotient of two exact doubles: rounded once, as strtod rounds. Other
+  // checked tokens go to strtod, which stops where they end.
+  unsigned long long mantissa = 0;
+  int count = 0;
+  int decimals = -1;
+  for (size_t i = text[start] == '-' ? start + 1 : start; i < at && count <= 15; ++i) {
+    if (text[i] == '.') {
+      decimals = 0;
+    } else if (text[i] >= '0' && text[i] <= '9') {
+      mantissa = mantissa * 10 + static_cast<unsigned>(text[i] - '0');
+      ++count;
+      decimals += decimals >= 0;
+    } else {
+      count = 16;  // an exponent
+    }
+  }
+  static const double kTens[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  if (count <= 15) {
+    const double value = static_cast<double>(mantissa) / kTens[decimals < 0 ? 0 : decimals];
+    *out = text[start] == '-' ? -value : value;
+  } else {
+    *out = std::strtod(text.c_str() + start, nullptr);
+  }
+  return true;
+}
+
+bool Reader::integer(long long* out) {
+  skipSpace();
+  const size_t start = at;
+  if (at < text.size() && text[at] == '-') {
+    ++at;
+  }
+  const size_t first = at;
+  unsigned long long value = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+    value = value * 10 + static_cast<unsigned>(text[at] - '0');
+    ++at;
+  }
+  if (at == first) {
+    at = start;
+    return false;
+  }
+  if (at - first <= 18) {
+    *out = text[start] == '-' ? -static_cast<long long>(value) : static_cast<long long>(value);
+    return true;
+  }
+  errno = 0;  // long numbers: strtoll tells whether they fit
+  *out = std::strtoll(text.c_str() + start, nullptr, 10);
+  return errno == 0;
+}
+
+// Members the report does not have are passed over, whatever they hold.
+bool Reader::skipValue(int depth) {
+  if (depth > 256) {
+    return fail("not JSON: nested too deeply at byte " + std::to_string(at));
+  }
+  skipSpace();
+  if (at == text.size()) {
+    return notJson("a value");
+  }
+  const char c = text[at];
+  if (c == '"') {
+    std::string ignored;
+    return string(&ignored);
+  }
+  if (c == '{' || c == '[') {
+    const char closing = c == '{' ? '}' : ']';
+    ++at;
+    if (take(closing)) {
+      return true;
+    }
+    for (bool more = true; more;) {
+      if (c == '{') {
+        std::string ignored;
+        if (!string(&ignored) || !expect(':')) {
+          return false;
+        }
+      }
+      if (!skipValue(depth + 1) || !next(closing, &more)) {
+        return false;
+      }
+    }
+    return true;
+  }
+  for (const char* word : {"true", "false", "null"}) {
+    if (text.compare(at, std::strlen(word), word) == 0) {
+      at += std::strlen(word);
+      return true;
+    }
+  }
+  double ignored;
+  return number(&ignored);
+}
+
+bool Reader::sections() {
+  if (!expect('[')) {
+    return false;
+  }
+  if (take(']')) {
+    return true;
+  }
+  for (bool more = true; more;) {
+    report->sections.emplace_back();
+    if (!string(&report->sections.back()) || !next(']', &more)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Reader::pcs() {
+  if (!expect('[')) {
+    return false;
+  }
+  if (take(']')) {
+    return true;
+  }
+  for (bool more = true; more;) {
+    SpanReport::Pc pc;
+    long long name;
+    if (!expect('[') || !string(&pc.location) || !expect(',')) {
+      return false;
+    }
+    if (!integer(&name) || name < 0 || name > UINT32_MAX) {
+      return fail("\"pc\" row " + std::to_string(report->pcs.size()) +
+                  " has no section index at byte " + std::to_string(at));
+    }
+    pc.nameIndex = static_cast<uint32_t>(name);
+    report->pcs.push_back(std::move(pc));
+    if (!expect(']') || !next(']', &more)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Reader::row(SpanReport::Thread* thread) {
+  SpanReport::Span span;
+  long long pc;
+  const size_t start = at;
+  bool numbers = take('[');
+  numbers = numbers && number(&span.start) && take(',') && integer(&span.micros) && take(',') &&
+            integer(&pc) && take(']');
+  if (!numbers) {
+    problem.clear();
+    return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) +
+                " is not three numbers (start, microseconds, pc row) at byte " +
+                std::to_string(start));
+  }
+  if (pc < 0 || static_cast<unsigned long long>(pc) >= report->pcs.size()) {
+    return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) +
+                " refers to \"pc\" row " + std::to_string(pc) + " of " +
+                std::to_string(report->pcs.size()));
+  }
+  span.pc = static_cast<uint32_t>(pc);
+  thread->spans.push_back(span);
+  return true;
+}
+
+bool Reader::thread(SpanReport::Thread* thread) {
+  if (!expect('{')) {
+    return false;
+  }
+  bool trace = false;
+  if (!take('}')) {
+    for (bool more = true; more;) {
+      std::string key;
+      if (!string(&key) || !expect(':')) {
+        return false;
+      }
+      if (key == "trace") {
+        trace = true;
+        if (!expect('[')) {
+          return false;
+        }
+        // Room for the rows at once, where spanmill's compact form tells
+        // where the trace ends: no row is shorter than "[0,0,0],".
+        const size_t end = text.find("]]", at);
+        if (end != std::string::npos) {
+          thread->spans.reserve((end - at) / 8 + 1);
+        }
+        if (!take(']')) {
+          for (bool rows = true; rows;) {
+            if (!row(thread) || !next(']', &rows)) {
+              return false;
+            }
+          }
+        }
+      } else if (!skipValue(0)) {
+        return false;
+      }
+      if (!next('}', &more)) {
+        return false;
+      }
+    }
+  }
+  return trace || fail("thread " + thread->tid + " has no \"trace\"");
+}
+
+bool Reader::threads() {
+  if (!expect('{')) {
+    return false;
+  }
+  if (take('}')) {
+    return true;
+  }
+  for (bool more = true; more;) {
+    SpanReport::Thread thread;
+    if (!string(&thread.tid) || !expect(':')) {
+      return false;
+    }
+    if (thread.tid.empty() || thread.tid.size() > 10 ||
+        thread.tid.find_first_not_of("0123456789") != std::string::npos) {
+      return fail("thread label \"" + thread.tid + "\" is not a thread id");
+    }
+    if (!this->thread(&thread)) {
+      return false;
+    }
+    report->threads.push_back(std::move(thread));
+    if (!next('}', &more)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Reader::read(std::string* error) {
+  bool seen[3] = {false, false, false};  // sections, pc, threads
+  bool ok = expect('{');
+  if (ok && !take('}')) {
+    for (bool more = true; ok && more;) {
+      std::string key;
+      ok = string(&key) && expect(':');
+      if (!ok) {
+        break;
+      }
+      // "pc" rows are checked against "sections", and spans against "pc",
+      // so a report must name them in that order, as spanmill writes them.
+      if (key == "sections") {
+        seen[0] = true;
+        ok = sections();
+      } else if (key == "pc") {
+        ok = seen[0] ? (seen[1] = true, pcs()) : fail("\"pc\" before \"sections\"");
+      } else if (key == "threads") {
+        ok = seen[1] ? (seen[2] = true, threads()) : fail("\"threads\" before \"pc\"");
+      } else {
+        ok = skipValue(0);
+      }
+      ok = ok && next('}', &more);
+    }
+  }
+  if (ok) {
+    skipSpace();
+    if (at != text.size()) {
+      ok = fail("not JSON: text after the report at byte " + std::to_string(at));
+    }
+  }
+  const char* names[3] = {"sections", "pc", "threads"};
+  for (int i = 0; ok && i < 3; ++i) {
+    if (!seen[i]) {
+      ok = fail(std::string("missing \"") + names[i] + "\"");
+    }
+  }
+  for (size_t i = 0; ok && i < report->pcs.size(); ++i) {
+    if (report->pcs[i].nameIndex >= report->sections.size()) {
+      ok = fail("\"pc\" row " + std::to_string(i) + " refers to section " +
+                std::to_string(report->pcs[i].nameIndex) + " of " +
+                std::to_string(report->sections.size()));
+    }
+  }
+  if (!ok) {
+    *error = problem;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool readSpanReport(const std::string& text, SpanReport* report, std::string* error) {
+  report->sections.clear();
+  report->pcs.clear();
+  report->threads.clear();
+  return Reader(text, report).read(error);
+}
+
+bool loadSpanReport(const std::string& path, SpanReport* report, std::string* error) {
+  const int fd = path == "-" ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::string("cannot read: ") + std::strerror(errno);
+    return false;
+  }
+  // Read into one string of the file's size where it has one: growing a
+  // string step by step copies the text and touches fresh memory again.
+  std::string text;
+  struct stat status;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    text.reserve(static_cast<size_t>(status.st_size) + 1);
+  }
+  char block[65536];
+  ssize_t got;
+  while ((got = read(fd, block, sizeof block)) != 0) {
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      *error = std::string("cannot read: ") + std::strerror(errno);
+      if (fd != 0) {
+        close(fd);
+      }
+      return false;
+    }
+    text.append(block, static_cast<size_t>(got));
+  }
+  if (fd != 0) {
+    close(fd);
+  }
+  return readSpanReport(text, report, error);
+}
+
+}  // namespace orvel

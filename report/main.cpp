@@ -1,0 +1,5 @@
+#include "report/ReportCommand.h"
+
+int main(int argc, char* argv[]) {
+  return orvel::runReportCommand(argc, argv);
+}

@@ -2,8 +2,9 @@
 # Conversion speed against reading the file: generates a 300 MB ftrace trace
 # and a 300 MB strace trace under /tmp, then times `wc -l` and spanmill on
 # each, alternating, and prints medians, MB/s, the ratio spanmill / `wc -l`
-# and spanmill's peak resident memory, against the targets. Both read the
-# file from the page cache; spanmill's report goes to /dev/null.
+# and spanmill's peak resident memory, against the targets; then times
+# spanmill-report's summary and chrome export of the ftrace report. Both
+# read the file from the page cache; spanmill's report goes to /dev/null.
 #   bench/run.sh            release build from make build, 7 runs each
 #   RUNS=11 MEGABYTES=300 bench/run.sh
 set -euo pipefail
@@ -15,6 +16,7 @@ SCRATCH=${SCRATCH:-/tmp}
 make build >/dev/null
 SPANMILL=build/release/spanmill
 GENERATOR=build/release/trace-generator
+REPORTER=build/release/spanmill-report
 
 now() { date +%s%N; }
 
@@ -80,5 +82,32 @@ for type in ftrace strace; do
   fi
   printf '  peak memory %d KiB (target at most %d KiB = 32 MiB + 64 B a span): %s\n' \
     "$memory" "$memory_limit" "$verdict"
+
+  # spanmill-report on the ftrace report: each command at most as long as
+  # spanmill took to write that report.
+  if [ "$type" = ftrace ]; then
+    report=$SCRATCH/spanmill-bench-$type.json
+    for command in summary chrome; do
+      times=()
+      for ((run = 0; run < RUNS; run++)); do
+        start=$(now)
+        if [ "$command" = summary ]; then
+          "$REPORTER" summary "$report" >/dev/null
+        else
+          "$REPORTER" chrome -o /dev/null "$report"
+        fi
+        times+=("$(millis "$start" "$(now)")")
+      done
+      command_median=$(printf '%s\n' "${times[@]}" | median)
+      verdict=met
+      if [ "$command_median" -gt "$span_median" ]; then
+        verdict=MISSED
+        status=1
+      fi
+      printf '  spanmill-report %-7s min/median/max %5d / %5d / %5d ms (target at most %d ms): %s\n' \
+        "$command" "$(printf '%s\n' "${times[@]}" | minimum)" "$command_median" \
+        "$(printf '%s\n' "${times[@]}" | maximum)" "$span_median" "$verdict"
+    done
+  fi
 done
 exit $status

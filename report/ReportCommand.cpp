@@ -59,6 +59,20 @@ bool loadAll(const std::vector<std::string>& paths, std::vector<SpanReport>* rep
   return true;
 }
 
+// An argument that is no option of the command: a report, or "-".
+bool isReport(const std::string& arg) {
+  return arg.size() <= 1 || arg[0] != '-';
+}
+
+// Reads the reports named for command: 0, or the exit status to end with.
+int readReports(const char* command, const std::vector<std::string>& paths,
+                std::vector<SpanReport>* reports) {
+  if (paths.empty()) {
+    return usageError(std::string(command) + " needs a report");
+  }
+  return loadAll(paths, reports) ? 0 : 1;
+}
+
 int summary(const std::vector<std::string>& args) {
   bool byThread = false;
   bool json = false;
@@ -77,18 +91,15 @@ int summary(const std::vector<std::string>& args) {
       }
       top = static_cast<size_t>(count);
       ++i;
-    } else if (args[i].size() > 1 && args[i][0] == '-') {
-      return usageError("unknown option " + args[i]);
-    } else {
+    } else if (isReport(args[i])) {
       paths.push_back(args[i]);
+    } else {
+      return usageError("unknown option " + args[i]);
     }
   }
-  if (paths.empty()) {
-    return usageError("summary needs a report");
-  }
   std::vector<SpanReport> reports;
-  if (!loadAll(paths, &reports)) {
-    return 1;
+  if (int status = readReports("summary", paths, &reports); status != 0) {
+    return status;
   }
   std::vector<SummaryRow> rows = summarize(reports, byThread);
   if (top > 0 && rows.size() > top) {
@@ -135,18 +146,15 @@ int chrome(const std::vector<std::string>& args) {
         return usageError("-o needs a file");
       }
       output = args[++i];
-    } else if (args[i].size() > 1 && args[i][0] == '-') {
-      return usageError("unknown option " + args[i]);
-    } else {
+    } else if (isReport(args[i])) {
       paths.push_back(args[i]);
+    } else {
+      return usageError("unknown option " + args[i]);
     }
   }
-  if (paths.empty()) {
-    return usageError("chrome needs a report");
-  }
   std::vector<SpanReport> reports;
-  if (!loadAll(paths, &reports)) {
-    return 1;
+  if (int status = readReports("chrome", paths, &reports); status != 0) {
+    return status;
   }
   if (!output.empty()) {
     return writeExport(reports, output);

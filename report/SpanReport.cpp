@@ -138,53 +138,35 @@ bool Reader::string(std::string* out) {
       return notJson("an escape");
     }
     const char escape = text[at++];
-    switch (escape) {
-      case '"':
-      case '\\':
-      case '/':
-        out->push_back(escape);
-        break;
-      case 'b':
-        out->push_back('\b');
-        break;
-      case 'f':
-        out->push_back('\f');
-        break;
-      case 'n':
-        out->push_back('\n');
-        break;
-      case 'r':
-        out->push_back('\r');
-        break;
-      case 't':
-        out->push_back('\t');
-        break;
-      case 'u': {
-        unsigned code;
-        if (!hex4(&code)) {
-          return false;
-        }
-        // A surrogate pair makes one character; a lone half is replaced.
-        if (code >= 0xD800 && code < 0xDC00 && text.compare(at, 2, "\\u") == 0) {
-          const size_t pair = at;
-          at += 2;
-          unsigned low;
-          if (!hex4(&low)) {
-            return false;
-          }
-          if (low >= 0xDC00 && low < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          } else {
-            at = pair;
-          }
-        }
-        appendUtf8(code >= 0xD800 && code < 0xE000 ? 0xFFFD : code, out);
-        break;
-      }
-      default:
-        --at;
-        return notJson("an escape");
+    static const char kEscapes[] = "\"\\/bfnrt";
+    static const char kMeanings[] = "\"\\/\b\f\n\r\t";
+    if (const char* found = std::strchr(kEscapes, escape); found != nullptr && escape != '\0') {
+      out->push_back(kMeanings[found - kEscapes]);
+      continue;
     }
+    if (escape != 'u') {
+      --at;
+      return notJson("an escape");
+    }
+    unsigned code;
+    if (!hex4(&code)) {
+      return false;
+    }
+    // A surrogate pair makes one character; a lone half is replaced.
+    if (code >= 0xD800 && code < 0xDC00 && text.compare(at, 2, "\\u") == 0) {
+      const size_t pair = at;
+      at += 2;
+      unsigned low;
+      if (!hex4(&low)) {
+        return false;
+      }
+      if (low >= 0xDC00 && low < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      } else {
+        at = pair;
+      }
+    }
+    appendUtf8(code >= 0xD800 && code < 0xE000 ? 0xFFFD : code, out);
   }
 }
 

@@ -36,6 +36,12 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
   EXPECT_EQ(-3, report.threads[0].spans[1].micros);
   EXPECT_EQ(1u, report.threads[0].spans[1].pc);
   EXPECT_TRUE(report.threads[1].spans.empty());
+
+  ASSERT_TRUE(
+      readSpanReport("{\"sections\":[\"\\/\\b\\f\\n\\r\\t\\\\\\ud800x\"],\"pc\":[],\"threads\":{}}",
+                     &report, &error))
+      << error;
+  EXPECT_EQ("/\b\f\n\r\t\\\xef\xbf\xbdx", report.sections[0]);  // a lone surrogate replaced
 }
 
 TEST(SpanReport, SaysWhatIsWrong) {

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <new>
 #include <ostream>
 #include <streambuf>
 

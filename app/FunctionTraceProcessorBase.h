@@ -19,8 +19,6 @@
 
 namespace orvel {
 
-class JsomWriter;
-
 // Subclasses parse lines (processLine) and feed events to the operations
 // below. All calls after setup come from the one thread that delivers the
 // input; nothing here locks.

@@ -27,7 +27,8 @@ void fill(std::vector<long long>* durations, SummaryRow* row) {
   row->mean = total / static_cast<double>(n);
   row->min = static_cast<double>(*std::min_element(d.begin(), d.end()));
   row->max = static_cast<double>(*std::max_element(d.begin(), d.end()));
-  const size_t p95 = (95 * n + 99) / 100 - 1;  // the nearest rank, counted from 0
+  // The nearest rank, counted from 0; in 64 bits, where size_t has 32.
+  const size_t p95 = static_cast<size_t>((95 * static_cast<uint64_t>(n) + 99) / 100 - 1);
   std::nth_element(d.begin(), d.begin() + p95, d.end());
   row->p95 = static_cast<double>(d[p95]);
   // Everything before the 95th percentile's place is at most it, so the

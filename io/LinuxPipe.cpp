@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +22,10 @@ int LinuxPipe::read(void* buffer, unsigned int length) {
     }
     // Every writer has gone: wait for the next one on a fresh descriptor.
     // Opened before the old one is closed, so that the pipe, and whatever a
-    // writer put into it meanwhile, lives on.
-    int fresh = reopen();
+    // writer put into it meanwhile, lives on. The open itself never waits:
+    // a writer may have come, written and gone since the read above, and a
+    // reader waiting in open() for a writer would wait for the one after it.
+    int fresh = reopen(true);
     ::close(fd);
     fd = fresh;
     if (fd == -1) {
@@ -30,6 +33,12 @@ int LinuxPipe::read(void* buffer, unsigned int length) {
     }
     if (nonBlocking) {
       return -1;
+    }
+    linuxio::applyNonBlocking(fd, false);
+    // A read end opened without writers is not readable until a writer
+    // brings data or comes and goes; a read would see the end at once.
+    pollfd wait = {fd, POLLIN, 0};
+    while (poll(&wait, 1, -1) < 0 && errno == EINTR) {
     }
   }
 }
@@ -55,10 +64,11 @@ void LinuxPipe::setNonBlocking(bool on) {
   }
 }
 
-int LinuxPipe::reopen() {
+int LinuxPipe::reopen(bool withoutWaiting) {
   // The flag as it is now: a pipe made non-blocking after it was opened
   // must not block its reader in open() until a writer comes.
-  int flags = openFlags | (nonBlocking ? O_NONBLOCK : 0) | O_LARGEFILE | O_CLOEXEC;
+  int flags =
+      openFlags | (nonBlocking || withoutWaiting ? O_NONBLOCK : 0) | O_LARGEFILE | O_CLOEXEC;
   return ::open(path.c_str(), flags);
 }
 
@@ -76,7 +86,7 @@ int LinuxPipe::openNamedPipe(const char* path, unsigned int mode) {
   if (!S_ISFIFO(status.st_mode)) {
     return -5;
   }
-  fd = reopen();
+  fd = reopen(false);
   return fd == -1 ? linuxio::openFailure(errno) : 0;
 }
 

@@ -36,8 +36,9 @@ class LinuxPipe : public PortablePipe, public LinuxFileExt {
   void setDefaultMode(unsigned int mode) override { defaultMode = mode; }
 
  private:
-  // Opens the named pipe with the kept flags; the descriptor, or -1.
-  int reopen();
+  // Opens the named pipe with the kept flags, non-blocking when this
+  // object is or withoutWaiting asks; the descriptor, or -1.
+  int reopen(bool withoutWaiting);
 
   std::string path;                 // the FIFO's name; empty for an anonymous pipe
   int fd = -1;                      // -1: not open

@@ -1,11 +1,15 @@
-// Writes a realistic trace of about the requested size on standard output,
-// the same bytes on every run:
+// Writes a realistic trace on standard output, the same bytes on every run:
 //   trace-generator ftrace|strace MEGABYTES
+//   trace-generator forks PROCESSES
+//   trace-generator threads THREADS
 // ftrace: four dozen threads writing nested begin/end markers (some with a
 // code location) and counters among scheduler events, which make up over
 // half of the lines. strace: eight threads of `strace -ttt -T -f` output,
 // with finished calls, unfinished/resumed pairs, "[pid N]" lines, signals
-// and, at the end, each thread's exit.
+// and, at the end, each thread's exit. forks: `strace -ttt -T -f` of a shell
+// loop that starts PROCESSES short-lived programs one after another, five
+// spans each. threads: ftrace markers of THREADS short-lived threads, a few
+// alive at a time, each with one span.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -37,15 +41,15 @@ struct Clock {
   }
 };
 
-const char* const kFunctions[] = {"doFrame",      "measure",     "layout",     "draw",
-                                  "DrawFrame",    "syncFrame",   "flush",      "mix",
-                                  "decodeBuffer", "inflate",     "onVsync",    "animate",
-                                  "queueBuffer",  "dequeue",     "prepareTree", "recordCommands"};
+const char* const kFunctions[] = {"doFrame",      "measure",   "layout",      "draw",
+                                  "DrawFrame",    "syncFrame", "flush",       "mix",
+                                  "decodeBuffer", "inflate",   "onVsync",     "animate",
+                                  "queueBuffer",  "dequeue",   "prepareTree", "recordCommands"};
 const char* const kLocations[] = {"ui/View.cpp:1042",       "hwui/RenderNode.cpp:311",
                                   "audio/Mixer.cpp:88",     "gui/Surface.cpp:517",
                                   "media/Decoder.cpp:2040", "ui/Choreographer.cpp:77"};
-const char* const kComms[] = {"ui_main", "RenderThread", "audio_io", "binder:9918_2", "hwuiTask0",
-                              "Chrome_IOThread", "kworker/0:1", "surfaceflinger"};
+const char* const kComms[] = {"ui_main",   "RenderThread",    "audio_io",    "binder:9918_2",
+                              "hwuiTask0", "Chrome_IOThread", "kworker/0:1", "surfaceflinger"};
 
 template <size_t N>
 const char* pick(Random& random, const char* const (&names)[N]) {
@@ -57,9 +61,10 @@ void writeFtrace(uint64_t limit) {
   Clock clock{3842407805ULL};
   const int kThreads = 48;
   std::vector<int> depth(kThreads, 0);
-  std::printf("# tracer: nop\n#\n# entries-in-buffer/entries-written: 0/0   #P:2\n#\n"
-              "#           TASK-PID     CPU#  |||||  TIMESTAMP  FUNCTION\n"
-              "#              | |         |   |||||     |         |\n");
+  std::printf(
+      "# tracer: nop\n#\n# entries-in-buffer/entries-written: 0/0   #P:2\n#\n"
+      "#           TASK-PID     CPU#  |||||  TIMESTAMP  FUNCTION\n"
+      "#              | |         |   |||||     |         |\n");
   uint64_t written = 0;
   char time[32];
   char line[512];
@@ -102,9 +107,9 @@ void writeFtrace(uint64_t limit) {
       } else {
         std::snprintf(marker, sizeof marker, "C|9918|queued|%u", random.below(64));
       }
-      length = std::snprintf(line, sizeof line,
-                             "%16s-%-7d [%03u] ...1. %s: tracing_mark_write: %s\n", comm, pid,
-                             cpu, time, marker);
+      length =
+          std::snprintf(line, sizeof line, "%16s-%-7d [%03u] ...1. %s: tracing_mark_write: %s\n",
+                        comm, pid, cpu, time, marker);
     }
     std::fwrite(line, 1, static_cast<size_t>(length), stdout);
     written += static_cast<uint64_t>(length);
@@ -131,7 +136,8 @@ struct Blocking {
 };
 const Blocking kBlocking[] = {
     {"read", "read(3, ", "\"go\\n\", 16) = 3"},
-    {"futex", "futex(0x7fdec313d990, FUTEX_WAIT_BITSET|FUTEX_CLOCK_REALTIME, 9953, NULL, ", ") = 0"},
+    {"futex", "futex(0x7fdec313d990, FUTEX_WAIT_BITSET|FUTEX_CLOCK_REALTIME, 9953, NULL, ",
+     ") = 0"},
     {"clock_nanosleep", "clock_nanosleep(CLOCK_REALTIME, 0, {tv_sec=0, tv_nsec=2000000}, ",
      "NULL) = 0"},
     {"poll", "poll([{fd=4, events=POLLIN}], 1, -1", ") = 1 ([{fd=4, revents=POLLIN}])"}};
@@ -187,18 +193,103 @@ void writeStrace(uint64_t limit) {
   }
 }
 
+// A shell that forks and waits for one short program after another: each
+// child has its own process id and three calls, the shell a clone and a
+// wait4 that blocks until the child has exited.
+void writeForks(uint64_t processes) {
+  Random random;
+  Clock clock{1796584942152334ULL};
+  const int kShell = 4100;
+  char time[32];
+  for (uint64_t i = 0; i < processes; ++i) {
+    const uint64_t child = 4200 + i;
+    clock.advance(random);
+    clock.print(time, sizeof time);
+    std::printf(
+        "%-5d %s clone(child_stack=NULL, flags=CLONE_CHILD_CLEARTID|CLONE_CHILD_SETTID|"
+        "SIGCHLD, child_tidptr=0x7f3a2c1d2a10) = %" PRIu64 " <0.%06u>\n",
+        kShell, time, child, 60 + random.below(90));
+    clock.advance(random);
+    clock.print(time, sizeof time);
+    std::printf("%-5d %s wait4(-1,  <unfinished ...>\n", kShell, time);
+    const char* const kChild[] = {
+        "execve(\"/bin/true\", [\"true\"], 0x7ffd3e0a1c40 /* 22 vars */) = 0",
+        "brk(NULL) = 0x55d0c5a4b000", "exit_group(0) = ?"};
+    for (int call = 0; call < 2; ++call) {
+      clock.advance(random);
+      clock.print(time, sizeof time);
+      std::printf("[pid %5" PRIu64 "] %s %s <0.%06u>\n", child, time, kChild[call],
+                  10 + random.below(400));
+    }
+    clock.advance(random);
+    clock.print(time, sizeof time);
+    std::printf("%-5" PRIu64 " %s %s\n%-5" PRIu64 " %s +++ exited with 0 +++\n", child, time,
+                kChild[2], child, time);
+    clock.advance(random);
+    clock.print(time, sizeof time);
+    std::printf(
+        "%-5d %s <... wait4 resumed>[{WIFEXITED(s) && WEXITSTATUS(s) == 0}], 0, NULL) = "
+        "%" PRIu64 " <0.%06u>\n",
+        kShell, time, child, 200 + random.below(400));
+    clock.advance(random);
+    clock.print(time, sizeof time);
+    std::printf("%-5d %s rt_sigreturn({mask=[]}) = %" PRIu64 " <0.000011>\n", kShell, time, child);
+  }
+}
+
+// Short-lived threads, eight alive at a time: each writes one begin and one
+// end marker and is replaced by a thread with a new id when it ends.
+void writeThreads(uint64_t threads) {
+  Random random;
+  Clock clock{3842407805ULL};
+  const uint64_t kAlive = 8;
+  std::vector<uint64_t> tid(kAlive);
+  std::vector<bool> open(kAlive, false);
+  uint64_t started = 0;
+  for (uint64_t slot = 0; slot < kAlive && started < threads; ++slot) {
+    tid[slot] = 20000 + started++;
+  }
+  uint64_t ended = 0;
+  char time[32];
+  while (ended < threads) {
+    const uint64_t slot = random.below(kAlive);
+    if (tid[slot] == 0) {
+      continue;
+    }
+    clock.advance(random);
+    clock.print(time, sizeof time);
+    std::printf("     pool_worker-%-7" PRIu64 " [%03u] ...1. %s: tracing_mark_write: ", tid[slot],
+                random.below(4), time);
+    if (!open[slot]) {
+      std::printf("B|%" PRIu64 "|%s\n", tid[slot], pick(random, kFunctions));
+      open[slot] = true;
+      continue;
+    }
+    std::printf("E\n");
+    open[slot] = false;
+    ++ended;
+    tid[slot] = started < threads ? 20000 + started++ : 0;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "ftrace") != 0 && std::strcmp(argv[1], "strace") != 0)) {
-    std::fprintf(stderr, "usage: %s ftrace|strace MEGABYTES\n", argv[0]);
+  const std::string kind = argc == 3 ? argv[1] : "";
+  if (kind != "ftrace" && kind != "strace" && kind != "forks" && kind != "threads") {
+    std::fprintf(stderr, "usage: %s ftrace|strace MEGABYTES\n       %s forks|threads COUNT\n",
+                 argv[0], argv[0]);
     return 2;
   }
-  uint64_t limit = std::strtoull(argv[2], nullptr, 10) * 1024 * 1024;
-  if (argv[1][0] == 'f') {
-    writeFtrace(limit);
+  const uint64_t count = std::strtoull(argv[2], nullptr, 10);
+  if (kind == "ftrace") {
+    writeFtrace(count * 1024 * 1024);
+  } else if (kind == "strace") {
+    writeStrace(count * 1024 * 1024);
+  } else if (kind == "forks") {
+    writeForks(count);
   } else {
-    writeStrace(limit);
+    writeThreads(count);
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -87,19 +87,6 @@ bool FunctionTraceProcessorBase::isTimeInRange(double time) {
   return fileEndTime == 0.0;
 }
 
-void FunctionTraceProcessorBase::appendSpan(TidInfo* info, double start, double duration,
-                                            uint32_t pcIndex) {
-  const uint32_t place = info->count % TidEntries::kSize;
-  if (place == 0) {
-    info->chunks.push_back(static_cast<TidEntries*>(slabs.take(sizeof(TidEntries))));
-  }
-  TidEntries* chunk = info->chunks.back();
-  chunk->start[place] = start;
-  chunk->duration[place] = duration;
-  chunk->pcIndex[place] = pcIndex;
-  ++info->count;
-}
-
 uint32_t FunctionTraceProcessorBase::getDictionaryIndex(const char* name) {
   return getDictionaryIndex(viewOf(name));
 }
@@ -131,6 +118,11 @@ uint32_t FunctionTraceProcessorBase::getPCIndex(std::string_view name, std::stri
     return index;
   }
   index = static_cast<uint32_t>(pcList.size());
+  if (index >= ThreadSpans::kPcLimit) {
+    // Half a billion distinct locations: more than memory holds.
+    std::fputs("spanmill: out of memory\n", stderr);
+    std::abort();
+  }
   PCEntry* entry =
       new PCEntry{location.empty() ? "@" + std::string(name) : std::string(location), index, 0};
   entry->nameIndex = getDictionaryIndex(name);
@@ -140,32 +132,8 @@ uint32_t FunctionTraceProcessorBase::getPCIndex(std::string_view name, std::stri
   return index;
 }
 
-FunctionTraceProcessorBase::TidInfo* FunctionTraceProcessorBase::findTidInfo(uint32_t tid,
-                                                                             bool create) {
-  RecentThread& place = recent[tid % kRecentThreads];
-  if (place.info != nullptr && place.tid == tid) {
-    return place.info;
-  }
-  TidInfo* info = nullptr;
-  if (create) {
-    TidInfo*& held = tids[tid];
-    if (held == nullptr) {
-      held = new TidInfo();
-    }
-    info = held;
-  } else {
-    auto found = tids.find(tid);
-    if (found == tids.end()) {
-      return nullptr;
-    }
-    info = found->second;
-  }
-  place = RecentThread{tid, info};
-  return info;
-}
-
 FunctionTraceProcessorBase::TidInfo* FunctionTraceProcessorBase::getTidInfo(uint32_t tid) {
-  return findTidInfo(tid, true);
+  return tids.findOrAdd(tid, spans.slabs);
 }
 
 void FunctionTraceProcessorBase::processFunctionBegin(const char* name, const char* location,
@@ -179,9 +147,7 @@ void FunctionTraceProcessorBase::processFunctionBegin(std::string_view name,
   // The PC entry first, so that name and location are reported even when
   // the span never ends.
   uint32_t pcIndex = getPCIndex(name, location);
-  TidInfo* info = getTidInfo(tid);
-  info->stack.push_back(info->count);
-  appendSpan(info, time, 0.0, pcIndex | TidEntries::kOpen);
+  getTidInfo(tid)->open(time, pcIndex, spans);
 }
 
 void FunctionTraceProcessorBase::processFunction(const char* name, const char* location,
@@ -192,36 +158,20 @@ void FunctionTraceProcessorBase::processFunction(const char* name, const char* l
 void FunctionTraceProcessorBase::processFunction(std::string_view name, std::string_view location,
                                                  double time, double duration, uint32_t tid) {
   uint32_t pcIndex = getPCIndex(name, location);
-  appendSpan(getTidInfo(tid), time, duration, pcIndex);
-}
-
-FunctionTraceProcessorBase::TidEntries* FunctionTraceProcessorBase::popOpenSpan(uint32_t tid,
-                                                                                uint32_t* place) {
-  TidInfo* info = findTidInfo(tid, false);
-  if (info == nullptr || info->stack.empty()) {
-    return nullptr;
-  }
-  const uint32_t position = info->stack.back();
-  info->stack.pop_back();
-  TidEntries* chunk = info->chunks[position / TidEntries::kSize];
-  *place = position % TidEntries::kSize;
-  chunk->pcIndex[*place] &= ~TidEntries::kOpen;
-  return chunk;
+  getTidInfo(tid)->addClosed(time, duration, pcIndex, spans);
 }
 
 void FunctionTraceProcessorBase::processFunctionEnd(double time, uint32_t tid) {
-  uint32_t place;
-  TidEntries* chunk = popOpenSpan(tid, &place);
-  if (chunk != nullptr) {
-    chunk->duration[place] = time - chunk->start[place];
+  TidInfo* info = tids.find(tid);
+  if (info != nullptr) {
+    info->closeAt(time, spans);
   }
 }
 
 void FunctionTraceProcessorBase::processFunctionEndDuration(double duration, uint32_t tid) {
-  uint32_t place;
-  TidEntries* chunk = popOpenSpan(tid, &place);
-  if (chunk != nullptr) {
-    chunk->duration[place] = duration;
+  TidInfo* info = tids.find(tid);
+  if (info != nullptr) {
+    info->closeAfter(duration, spans);
   }
 }
 
@@ -269,38 +219,14 @@ void FunctionTraceProcessorBase::writeReport() {
 
   writer.appendLabel("threads", true);
   writer.startObject();
-  std::vector<uint32_t> order;
-  order.reserve(tids.size());
-  for (const auto& thread : tids) {
-    order.push_back(thread.first);
-  }
-  std::sort(order.begin(), order.end());
-  std::vector<TidInfo*> threads;
-  threads.reserve(order.size());
-  for (uint32_t tid : order) {
-    threads.push_back(tids[tid]);
-  }
   {
-    ReportRows rows(threads, skew, outputOffset);
-    for (size_t i = 0; i < threads.size(); ++i) {
-      char label[33];
-      std::snprintf(label, sizeof label, "%u", static_cast<unsigned>(order[i]));
-      writer.appendLabel(label, true);
-      writer.startObject();
-      writer.appendLabel("trace", true);
-      writer.startArray();
-      rows.write(i, writer);
-      writer.endArray();
-      writer.endObject();
-    }
-  }
-  // The helper, if any, is done with them.
-  for (TidInfo* info : threads) {
-    delete info;
+    size_t count;
+    TidInfo* const* threads = tids.sort(&count);
+    ReportRows rows(threads, count, spans, skew, outputOffset);
+    rows.write(writer);
   }
   tids.clear();
-  std::fill(std::begin(recent), std::end(recent), RecentThread{0, nullptr});
-  slabs.release();
+  spans.release();
   writer.endObject();
   writer.endObject();
   writer.flush();
@@ -313,12 +239,8 @@ void FunctionTraceProcessorBase::releaseAll() {
   pcList.clear();
   pcMap.clear();
   markedPcMap.clear();
-  for (auto& thread : tids) {
-    delete thread.second;
-  }
   tids.clear();
-  std::fill(std::begin(recent), std::end(recent), RecentThread{0, nullptr});
-  slabs.release();
+  spans.release();
 }
 
 }  // namespace orvel

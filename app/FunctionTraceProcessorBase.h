@@ -7,15 +7,15 @@
 
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "app/LineProcessor.h"
 #include "app/Slabs.h"
 #include "app/StringIndex.h"
+#include "app/ThreadSpans.h"
+#include "app/ThreadTable.h"
 
 namespace orvel {
 
@@ -31,26 +31,8 @@ class FunctionTraceProcessorBase : public CustomProcessor {
     uint32_t nameIndex;  // the name the entry was created with, in sections
   };
 
-  // A thread's spans, 1024 to a chunk, stored column by column so that a
-  // span takes 20 bytes with no padding. Chunks are carved from large
-  // slabs: appending never moves a span, and memory grows without copying.
-  struct TidEntries {
-    static const uint32_t kSize = 1024;
-    // Marks pcIndex while the span is open (begun, not yet ended; whole
-    // spans are never open). PC indexes stay far below it: each PC entry
-    // takes dozens of bytes.
-    static const uint32_t kOpen = 0x80000000u;
-
-    double start[kSize];     // input time stamp of the begin, unconverted
-    double duration[kSize];  // input seconds; meaningless while open
-    uint32_t pcIndex[kSize];
-  };
-
-  struct TidInfo {
-    std::vector<uint32_t> stack;      // positions of open spans, innermost last
-    std::vector<TidEntries*> chunks;  // not owned: they lie in the processor's slabs
-    uint32_t count = 0;               // spans, in order of begin or recording
-  };
+  // A thread's spans and its stack of open ones.
+  using TidInfo = ThreadSpans;
 
   FunctionTraceProcessorBase() = default;
   // Releases every record the report has not written.
@@ -93,11 +75,6 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   TidInfo* getTidInfo(uint32_t tid);
 
  private:
-  // Appends a span to a thread's chunks; pcIndex carries kOpen for a begin.
-  void appendSpan(TidInfo* info, double start, double duration, uint32_t pcIndex);
-  // Closes the innermost open span of tid: its chunk and place there, or
-  // null when the thread has no open span.
-  TidEntries* popOpenSpan(uint32_t tid, uint32_t* place);
   void writeReport();
   void releaseAll();
 
@@ -114,19 +91,8 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   StringIndex pcMap;                 // key -> index in pcList
   StringIndex markedPcMap;           // the same for keys beginning with "@", indexed without it
   std::vector<PCEntry*> pcList;      // owned; in order of creation
-  std::unordered_map<uint32_t, TidInfo*> tids;  // owned; by numeric thread id
-  Slabs slabs;                                  // where every thread's chunks lie
-
-  // Recently used threads, by the low bits of their id: most events find
-  // their thread here without a lookup in tids.
-  static const uint32_t kRecentThreads = 64;
-  struct RecentThread {
-    uint32_t tid;
-    TidInfo* info;  // null: the place is free
-  };
-  RecentThread recent[kRecentThreads] = {};
-  // The record of tid, or null; create makes a missing one.
-  TidInfo* findTidInfo(uint32_t tid, bool create);
+  ThreadTable tids;                  // by numeric thread id
+  SpanMemory spans;                  // every thread's record and spans
 };
 
 }  // namespace orvel

@@ -1,22 +1,21 @@
-// The rows of a report's "trace" arrays: "[start,micros,pc]" for each
-// closed span, formatted in batches for the writer.
+// The members of a report's "threads" object, one per thread in ascending
+// order of id: "TID":{"trace":[ROW,...]}, where each closed span gives a ROW
+// "[start,micros,pc]".
 //
-// Rows make the bulk of a large report. Where the machine has more than one
-// processor, a report with many rows is formatted by two threads: a helper
-// formats the later half of the rows into memory while the reading thread
-// formats and writes the earlier half, then writes the helper's batches.
-// The bytes are the same either way.
+// The text is made in segments of kSegmentSpans spans. Where the machine
+// has a second processor and the report many spans, a helper thread
+// formats segments alongside the reading thread, which formats what it can
+// and writes every segment in order: the bytes are the same either way,
+// and a few reused buffers hold all the text, however large the report.
 #ifndef ORVEL_APP_REPORTROWS_H
 #define ORVEL_APP_REPORTROWS_H
-
-#include <pthread.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "app/FunctionTraceProcessorBase.h"
-#include "app/Slabs.h"
+#include "app/ThreadSpans.h"
+#include "thread/Lock.h"
 
 namespace orvel {
 
@@ -24,63 +23,81 @@ class JsomWriter;
 
 class ReportRows {
  public:
-  using TidInfo = FunctionTraceProcessorBase::TidInfo;
-
   // Reports with fewer spans are formatted by the reading thread alone.
   static const uint64_t kSharedSpans = 200000;
+  static const uint32_t kSegmentSpans = 8192;
 
-  // threads are the records in report order; they, their chunks and the
-  // spans in them must stay as they are until the rows of each have been
-  // written. Starts the helper when the report is shared.
-  ReportRows(const std::vector<TidInfo*>& threads, double skew, double outputOffset);
+  // threads[0 .. count), in report order, and the memory of their spans
+  // must stay as they are until this object is gone. Starts the helper
+  // when the report is shared.
+  ReportRows(ThreadSpans* const* threads, size_t count, const SpanMemory& memory, double skew,
+             double outputOffset);
   // Waits for the helper if it still runs.
   ~ReportRows();
   ReportRows(const ReportRows&) = delete;
   ReportRows& operator=(const ReportRows&) = delete;
 
-  // Writes the rows of threads[index] onto writer, into the array the
-  // caller has opened. Called for each index in increasing order.
-  void write(size_t index, JsomWriter& writer);
+  // Writes every member, with the commas between them, onto writer as
+  // raw text: the caller has opened the object and closes it. Once only.
+  void write(JsomWriter& writer);
 
-  // Whether a helper formats part of the rows.
+  // Whether a helper formats part of the text.
   bool shared() const { return helperStarted; }
 
  private:
-  // A run of rows as the writer takes them; the text lies in helperText.
-  struct Batch {
-    const char* text;
-    size_t length;
+  class Helper;
+  // A thread and a position among its spans.
+  struct Cursor {
+    size_t thread;
+    uint32_t position;
   };
-  // The helper's part of one thread: its rows from a position on.
-  struct Part {
-    uint32_t from;
-    std::vector<Batch> batches;
+  // A segment runs from its cursor to the next segment's. rowsBefore: the
+  // thread it begins in has rows before its cursor.
+  struct Segment {
+    Cursor from;
+    bool rowsBefore;
+  };
+  // A growing text buffer, reused from segment to segment.
+  struct Text {
+    std::vector<char> bytes;
+    size_t length = 0;  // of the text in bytes
   };
 
-  // Hands the rows of spans [from, to) of info to emit(text, length), in
-  // batches formatted in batch (kBatchSize bytes).
-  template <typename Emit>
-  void formatRows(const TidInfo& info, uint32_t from, uint32_t to, char* batch, Emit emit);
-  static void* runHelper(void* rows);
-  void formatHelperParts();
-  void joinHelper();
+  void planSegments(uint64_t totalSpans);
+  // Whether the spans [0, position) of threads[thread] give a row; scans
+  // on from the last call's position when the thread is the same.
+  bool rowsBefore(size_t thread, uint32_t position);
+  void format(size_t segment, Text& text) const;
+  // The helper's loop: formats the next unclaimed segment while there is
+  // a free buffer.
+  void help();
+  void finishHelper();
 
-  static const size_t kBatchSize = 64 * 1024;
+  static const size_t kRing = 4;
+  static const size_t kNone = SIZE_MAX;
 
-  const std::vector<TidInfo*>& threads;  // not owned
+  ThreadSpans* const* const threads;  // not owned
+  const size_t threadCount;
+  const SpanMemory& memory;  // not owned
   const double skew;
   const double outputOffset;
-  // The helper's share: threads from firstShared on, the first of them
-  // from parts[0].from on. Only the helper touches parts until it is joined.
-  size_t firstShared;
-  std::vector<Part> parts;
-  // The helper's text. Fresh memory from the heap would cost a page fault
-  // for every 4 KiB, more than formatting the rows in the first place.
-  Slabs helperText;
-  pthread_t helper;
+  std::vector<Segment> segments;
+  // Scan state of rowsBefore().
+  size_t scannedThread = SIZE_MAX;
+  uint32_t scannedTo = 0;
+  bool scannedRow = false;
+
+  // Segment k is formatted into ring[k % kRing]. Under lock: the next
+  // segment nobody has claimed, the segments written, which segment each
+  // buffer holds ready (kNone: none), and the helper's end.
+  Text ring[kRing];
+  Lock lock;
+  size_t claimed = 0;
+  size_t written = 0;
+  size_t ready[kRing] = {kNone, kNone, kNone, kNone};
+  bool stopping = false;
+  bool helperDone = true;
   bool helperStarted = false;
-  bool helperJoined = false;
-  std::vector<char> batch;  // the reading thread's batch
 };
 
 }  // namespace orvel

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "app/TraceScan.h"
 
@@ -10,24 +11,30 @@ namespace orvel {
 namespace {
 
 // The name of a begin marker "X|field|name...": the text after the second
-// '|', or null when there is no second '|' or nothing follows it.
-char* beginName(char* marker) {
-  if (marker[1] != '|') {
-    return nullptr;
+// '|', or an empty view when there is no second '|' or nothing follows it.
+std::string_view beginName(std::string_view marker) {
+  if (marker.size() < 2 || marker[1] != '|') {
+    return {};
   }
-  char* bar = std::strchr(marker + 2, '|');
-  return bar == nullptr || bar[1] == '\0' ? nullptr : bar + 1;
+  const size_t bar = marker.find('|', 2);
+  return bar == std::string_view::npos ? std::string_view() : marker.substr(bar + 1);
 }
 
 }  // namespace
 
-void FtraceProcessor::processLine(const std::string& line) {
+void FtraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed,
+                                const char* readable) {
   unsigned int tid = 0;
   double time = 0.0;
-  char marker[513];
-  int scanned = scan::ftraceMarkerLine(line, &tid, &time, marker);
+  const char* text = nullptr;
+  size_t textLength = 0;
+  int scanned =
+      scan::ftraceMarkerLine(line, length, noLineFeed, readable, &tid, &time, &text, &textLength);
+  char copy[513];
   if (scanned == scan::kUndecided) {
-    scanned = std::sscanf(line.c_str(), scan::kFtraceMarkerLine, &tid, &time, marker);
+    scanned = std::sscanf(line, scan::kFtraceMarkerLine, &tid, &time, copy);
+    text = copy;
+    textLength = scanned == 3 ? std::strlen(copy) : 0;
   }
   if (scanned != 3) {
     return;
@@ -36,26 +43,26 @@ void FtraceProcessor::processLine(const std::string& line) {
   if (!isTimeInRange(time)) {
     return;
   }
+  const std::string_view marker(text, textLength);
   switch (marker[0]) {
     case 'B': {
-      char* name = beginName(marker);
-      if (name != nullptr) {
-        processFunctionBegin(name, nullptr, time, tid);
+      const std::string_view name = beginName(marker);
+      if (!name.empty()) {
+        processFunctionBegin(name, std::string_view(), time, tid);
       }
       return;
     }
     case 'b': {
       // The location runs from the next '|' to the end and may hold '|'.
-      char* name = beginName(marker);
-      char* bar = name == nullptr ? nullptr : std::strchr(name, '|');
-      if (bar != nullptr) {
-        *bar = '\0';
-        processFunctionBegin(name, bar + 1, time, tid);
+      const std::string_view name = beginName(marker);
+      const size_t bar = name.find('|');
+      if (!name.empty() && bar != std::string_view::npos) {
+        processFunctionBegin(name.substr(0, bar), name.substr(bar + 1), time, tid);
       }
       return;
     }
     case 'E':
-      if (marker[1] == '\0' || marker[1] == ' ') {
+      if (marker.size() == 1 || marker[1] == ' ') {
         processFunctionEnd(time, tid);
       }
       return;

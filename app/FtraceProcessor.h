@@ -3,7 +3,7 @@
 #ifndef ORVEL_APP_FTRACEPROCESSOR_H
 #define ORVEL_APP_FTRACEPROCESSOR_H
 
-#include <string>
+#include <cstddef>
 
 #include "app/FunctionTraceProcessorBase.h"
 
@@ -13,8 +13,8 @@ namespace orvel {
 // name at location; "E" alone or followed by a blank ends the innermost
 // open span of the line's thread. Every other line is ignored silently.
 class FtraceProcessor : public FunctionTraceProcessorBase {
- public:
-  void processLine(const std::string& line) override;
+ protected:
+  void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable) override;
 };
 
 }  // namespace orvel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <streambuf>
@@ -55,6 +56,27 @@ std::string_view viewOf(const char* text) {
 
 FunctionTraceProcessorBase::~FunctionTraceProcessorBase() {
   releaseAll();
+}
+
+void FunctionTraceProcessorBase::processBuffer(const char* data, int length) {
+  if (length <= 0) {
+    return;
+  }
+  const size_t size = static_cast<size_t>(length);
+  if (block.size() < size + kBlockPadding) {
+    block.resize(size + kBlockPadding);
+  }
+  std::memcpy(block.data(), data, size);
+  processWritableBlock(block.data(), length, block.data() + block.size());
+}
+
+void FunctionTraceProcessorBase::processLine(const std::string& line) {
+  parseLine(line.c_str(), line.size(), assembledHere(line), line.c_str() + line.size() + 1);
+}
+
+void FunctionTraceProcessorBase::processLineInPlace(const char* text, size_t length,
+                                                    const char* readable) {
+  parseLine(text, length, true, readable);
 }
 
 void FunctionTraceProcessorBase::setup(std::ostream* out, double startTime, double duration,

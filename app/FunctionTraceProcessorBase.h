@@ -38,6 +38,14 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   // Releases every record the report has not written.
   ~FunctionTraceProcessorBase() override;
 
+  // Lines are found a block at a time and parsed where they stand, in a
+  // copy of the block: no byte goes through processChar, which nothing
+  // below may override therefore.
+  void processBuffer(const char* data, int length) override;
+  void processChar(char c) final { LineProcessor::processChar(c); }
+  // Hands the line to parseLine.
+  void processLine(const std::string& line) final;
+
   // Writes the report onto out after delivering the last line; writes
   // nothing when setup was never called. Empties the collections.
   void processEOF() override;
@@ -74,6 +82,14 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   // The record stays owned by this processor.
   TidInfo* getTidInfo(uint32_t tid);
 
+ protected:
+  // Parses one line: line[length] is a NUL, and the bytes up to readable
+  // may be read. noLineFeed tells that the line holds no line feed.
+  virtual void parseLine(const char* line, size_t length, bool noLineFeed,
+                         const char* readable) = 0;
+
+  void processLineInPlace(const char* text, size_t length, const char* readable) final;
+
  private:
   void writeReport();
   void releaseAll();
@@ -93,6 +109,10 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   std::vector<PCEntry*> pcList;      // owned; in order of creation
   ThreadTable tids;                  // by numeric thread id
   SpanMemory spans;                  // every thread's record and spans
+  // The block being split into lines; kBlockPadding bytes more than the
+  // largest block, so that scanners may read a few bytes past a line.
+  std::vector<char> block;
+  static const size_t kBlockPadding = 32;
 };
 
 }  // namespace orvel

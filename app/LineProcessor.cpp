@@ -27,16 +27,21 @@ void LineProcessor::processChar(char c) {
   }
 }
 
-// The same lines as feeding every byte to processChar, found a block at a
-// time: memchr runs far faster than a call per byte.
-void LineProcessor::processBuffer(const char* data, int length) {
-  const char* end = data + (length > 0 ? length : 0);
+// Line ends are found with memchr, far faster than a call per byte.
+void LineProcessor::processWritableBlock(char* data, int length, const char* readable) {
+  char* const end = data + (length > 0 ? length : 0);
   // The block's next carriage return, looked for once rather than per line:
   // most blocks have none.
   const char* cr = static_cast<const char*>(std::memchr(data, '\r', end - data));
   while (data < end && !closed) {
-    const char* lineEnd = static_cast<const char*>(std::memchr(data, '\n', end - data));
+    char* lineEnd = static_cast<char*>(std::memchr(data, '\n', end - data));
     const char* stop = lineEnd != nullptr ? lineEnd : end;
+    if (lineEnd != nullptr && lineLength == 0 && (cr == nullptr || cr >= stop)) {
+      *lineEnd = '\0';
+      processLineInPlace(data, static_cast<size_t>(lineEnd - data), readable);
+      data = lineEnd + 1;
+      continue;
+    }
     countLength(stop - data);
     if (cr == nullptr || cr >= stop) {
       line.append(data, static_cast<size_t>(stop - data));
@@ -52,6 +57,12 @@ void LineProcessor::processBuffer(const char* data, int length) {
     line.clear();
     data = lineEnd + 1;
   }
+}
+
+void LineProcessor::processLineInPlace(const char* text, size_t length, const char* /*readable*/) {
+  line.assign(text, length);
+  processLine(line);
+  line.clear();
 }
 
 void LineProcessor::countLength(int64_t added) {

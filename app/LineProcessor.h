@@ -65,10 +65,6 @@ class LineProcessor : public CharProcessor {
   // Reopens the processor with an empty line.
   void reset() override;
 
-  // Delivers the same lines as feeding each byte to processChar.
-  void processBuffer(const char* data, int length) override;
-
-  // For callers that feed single characters.
   void processChar(char c) override;
 
   // Called once per complete line, in input order. The line is this
@@ -80,6 +76,19 @@ class LineProcessor : public CharProcessor {
   // Whether text is the line this processor assembled, which never holds
   // a line feed (processLine may also be called with other strings).
   bool assembledHere(const std::string& text) const { return &text == &line; }
+
+  // For subclasses that take a block at a time: delivers the lines of
+  // data[0 .. length), which the caller lets this write into, exactly as
+  // handing each byte to processChar would. A line that lies whole in the
+  // block and holds no carriage return goes to processLineInPlace with its
+  // line feed overwritten by a NUL; the others are assembled and go to
+  // processLine. The bytes from data up to readable may be read.
+  void processWritableBlock(char* data, int length, const char* readable);
+
+  // One line of processWritableBlock, where it stands: text[length] is a
+  // NUL, the bytes up to readable may be read, and none is a line feed.
+  // By default a copy goes to processLine.
+  virtual void processLineInPlace(const char* text, size_t length, const char* readable);
 
  private:
   // Adds to lineLength, which saturates.

@@ -8,7 +8,8 @@
 
 namespace orvel {
 
-void StraceProcessor::processLine(const std::string& line) {
+void StraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed,
+                                const char* readable) {
   unsigned int tid = 0;
   double time = 0.0;
   // Buffers are filled by the scans before they are read; clearing them
@@ -17,11 +18,11 @@ void StraceProcessor::processLine(const std::string& line) {
   const char* rest = restBuffer;
   const bool pidForm = line[0] == '[';
   int scanned =
-      scan::straceLine(line, pidForm, assembledHere(line), &tid, &time, restBuffer, &rest);
+      scan::straceLine(line, length, pidForm, noLineFeed, readable, &tid, &time, restBuffer, &rest);
   if (scanned == scan::kUndecided) {
     rest = restBuffer;
-    scanned = std::sscanf(line.c_str(), pidForm ? scan::kStracePidLine : scan::kStraceIdLine, &tid,
-                          &time, restBuffer);
+    scanned = std::sscanf(line, pidForm ? scan::kStracePidLine : scan::kStraceIdLine, &tid, &time,
+                          restBuffer);
   }
   if (scanned != 3) {
     return;
@@ -30,7 +31,7 @@ void StraceProcessor::processLine(const std::string& line) {
     return;
   }
   // Where the rest lies in the line, the line's bytes may be read ahead.
-  const char* restEnd = rest != restBuffer ? line.c_str() + line.size() + 1 : nullptr;
+  const char* restEnd = rest != restBuffer ? readable : nullptr;
 
   double duration = 0.0;
   if (rest[0] == '<') {

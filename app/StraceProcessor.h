@@ -2,7 +2,7 @@
 #ifndef ORVEL_APP_STRACEPROCESSOR_H
 #define ORVEL_APP_STRACEPROCESSOR_H
 
-#include <string>
+#include <cstddef>
 
 #include "app/FunctionTraceProcessorBase.h"
 
@@ -14,8 +14,8 @@ namespace orvel {
 // bracketed text of at most 32 characters after the time stamp is the
 // call's location. Every other line is ignored silently.
 class StraceProcessor : public FunctionTraceProcessorBase {
- public:
-  void processLine(const std::string& line) override;
+ protected:
+  void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable) override;
 };
 
 }  // namespace orvel

@@ -47,6 +47,10 @@ bool isSpace(char c) {
 }
 
 void skipSpace(const char*& p) {
+  // Blanks first: traces align their columns with them.
+  while (*p == ' ') {
+    ++p;
+  }
   while (isSpace(*p)) {
     ++p;
   }
@@ -277,9 +281,9 @@ const char kStraceLocation[] = "%*[[[ ]%32[^]]] %512[^\n]";
 const char kStraceFinished[] = "%512[^(]%*[^<]<%lf>";
 const char kStraceUnfinished[] = "%512[^(]%*[^<]<unfin%*[^>]%c";
 
-int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time, char* marker) {
-  const char* p = line.c_str();
-  const char* end = p + line.size() + 1;  // the NUL after the line is readable
+int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const char* end,
+                     unsigned int* tid, double* time, const char** marker, size_t* markerLength) {
+  const char* p = line;
   if (!skipUntil(p, '-') || *p++ != '-') {
     return 0;
   }
@@ -299,24 +303,70 @@ int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time, c
     return 1;
   }
   skipSpace(p);
-  if (Step step = readDouble(p, end, time); step != kMatched) {
+  // Most lines of a trace are other events: where the time stamp is plain
+  // digits, the event's name is looked at before the number is converted.
+  const char* number = p;
+  bool converted = false;
+  if (isDigit(*p)) {
+    const char* q = p;
+    while (isDigit(*q)) {
+      ++q;
+    }
+    if (*q == '.') {
+      ++q;
+      while (isDigit(*q)) {
+        ++q;
+      }
+    }
+    if (!endsPlainDecimal(*q)) {
+      if (Step step = readDouble(p, end, time); step != kMatched) {
+        return stopAt(step, 1);
+      }
+      converted = true;
+    } else {
+      p = q;
+    }
+  } else if (Step step = readDouble(p, end, time); step != kMatched) {
     return stopAt(step, 1);
+  } else {
+    converted = true;
   }
+  const int failed = converted ? 2 : kNotMarker;
   if (*p++ != ':') {
-    return 2;
+    return failed;
   }
   skipSpace(p);
-  if (!literal(p, "tracing_mark_write:", 19)) {
-    return 2;
+  static const char kEvent[] = "tracing_mark_write:";
+  const size_t kEventLength = sizeof kEvent - 1;
+  if (end - p < static_cast<ptrdiff_t>(kEventLength) || std::memcmp(p, kEvent, kEventLength) != 0) {
+    return failed;  // a NUL in the line differs from every character of the name
+  }
+  p += kEventLength;
+  if (!converted) {
+    const char* at = number;
+    if (Step step = readDouble(at, end, time); step != kMatched) {
+      return stopAt(step, 1);
+    }
   }
   skipSpace(p);
-  return copyUntil(p, '\n', marker, 512) ? 3 : 2;
+  const size_t left = static_cast<size_t>(line + length - p);
+  size_t size = strnlen(p, left < 512 ? left : 512);
+  if (!noLineFeed) {
+    const char* lineFeed = static_cast<const char*>(std::memchr(p, '\n', size));
+    size = lineFeed != nullptr ? static_cast<size_t>(lineFeed - p) : size;
+  }
+  if (size == 0) {
+    return 2;
+  }
+  *marker = p;
+  *markerLength = size;
+  return 3;
 }
 
-int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned int* tid,
-               double* time, char* restBuffer, const char** rest) {
-  const char* p = line.c_str();
-  const char* end = p + line.size() + 1;  // the NUL after the line is readable
+int straceLine(const char* line, size_t length, bool pidForm, bool noLineFeed, const char* end,
+               unsigned int* tid, double* time, char* restBuffer, const char** rest) {
+  const char* p = line;
+  const char* const lineEnd = line + length + 1;  // past the NUL after the line
   if (pidForm) {
     if (!literal(p, "[pid", 4)) {
       return 0;
@@ -337,7 +387,7 @@ int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned 
   }
   skipSpace(p);
   const char* start = p;
-  if (noLineFeed && end - p <= 513) {
+  if (noLineFeed && lineEnd - p <= 513) {
     // Up to 512 characters to the line's end and no line feed: the copy
     // would be the text as it stands, to its first NUL.
     if (*p == '\0') {
@@ -346,15 +396,15 @@ int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned 
     *rest = p;
     return 3;
   }
-  const size_t length = lengthUntil(p, '\n', 512);
-  if (length == 0) {
+  const size_t restLength = lengthUntil(p, '\n', 512);
+  if (restLength == 0) {
     return 2;
   }
   if (*p == '\0') {
     *rest = start;  // the copy would end where the line does
   } else {
-    std::memcpy(restBuffer, start, length);
-    restBuffer[length] = '\0';
+    std::memcpy(restBuffer, start, restLength);
+    restBuffer[restLength] = '\0';
     *rest = restBuffer;
   }
   return 3;

@@ -19,6 +19,9 @@ namespace orvel {
 namespace scan {
 
 const int kUndecided = -2;
+// ftraceMarkerLine: the line is no marker event. sscanf would return 2,
+// having read a time stamp that the scanner did not convert.
+const int kNotMarker = -3;
 
 // The formats, for sscanf where a scanner leaves the text to it.
 // Task name up to the first '-', thread id, CPU field, flags word, time
@@ -36,16 +39,20 @@ extern const char kStraceFinished[];    // "%512[^(]%*[^<]<%lf>"
 extern const char kStraceUnfinished[];  // "%512[^(]%*[^<]<unfin%*[^>]%c"
 
 // Each scanner below reads text as sscanf with the format of its name.
-// A line is read as sscanf reads its c_str(): up to the first NUL.
-int ftraceMarkerLine(const std::string& line, unsigned int* tid, double* time,
-                     char* marker);  // 513
+// A line is given as line[0 .. length) with a NUL at line[length], and read
+// as sscanf reads it: up to its first NUL. end, at or past line + length +
+// 1, is one past the last byte that may be read. noLineFeed tells that the
+// line holds no '\n', which saves looking.
+
+// The marker text is given as a view of the line: marker[0 .. markerLength).
+int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const char* end,
+                     unsigned int* tid, double* time, const char** marker, size_t* markerLength);
 
 // kStracePidLine when pidForm, else kStraceIdLine. rest is set to the
 // remaining text: in place where it runs to the line's end, otherwise
 // copied (512 characters at most) into restBuffer, which holds 513.
-// noLineFeed tells that the line holds no '\n', which saves looking.
-int straceLine(const std::string& line, bool pidForm, bool noLineFeed, unsigned int* tid,
-               double* time, char* restBuffer, const char** rest);
+int straceLine(const char* line, size_t length, bool pidForm, bool noLineFeed, const char* end,
+               unsigned int* tid, double* time, char* restBuffer, const char** rest);
 
 // end, where it is not null, is one past the last byte of text's storage
 // that may be read: the scanner then reads some numbers in larger steps.

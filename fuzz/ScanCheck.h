@@ -84,18 +84,30 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
       found = difference(format, fast, slow, order);
     }
   };
+  const bool noLineFeed = line.find('\n') == std::string::npos;
   {
     ScanResult fast, slow;
-    fast.count = ftraceMarkerLine(line, &fast.number, &fast.real, fast.first);
+    const char* marker = nullptr;
+    size_t length = 0;
+    fast.count = ftraceMarkerLine(text, line.size(), noLineFeed, end, &fast.number, &fast.real,
+                                  &marker, &length);
+    if (fast.count == 3) {
+      std::memcpy(fast.first, marker, length);
+      fast.first[length] = '\0';
+    }
     slow.count = std::sscanf(text, kFtraceMarkerLine, &slow.number, &slow.real, slow.first);
+    if (fast.count == kNotMarker) {
+      // Two conversions, the time stamp's left unconverted.
+      fast.count = 2;
+      fast.real = slow.real;
+    }
     check("ftrace", fast, slow, "uf1");
   }
   for (int pidForm = 0; pidForm < 2; ++pidForm) {
     ScanResult fast, slow;
     const char* rest = nullptr;
-    const bool noLineFeed = line.find('\n') == std::string::npos;
-    fast.count =
-        straceLine(line, pidForm == 1, noLineFeed, &fast.number, &fast.real, fast.first, &rest);
+    fast.count = straceLine(text, line.size(), pidForm == 1, noLineFeed, end, &fast.number,
+                            &fast.real, fast.first, &rest);
     if (fast.count == 3 && rest != fast.first) {
       std::strcpy(fast.first, rest);  // in place: compare it as the copy
     }

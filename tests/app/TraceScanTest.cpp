@@ -16,20 +16,25 @@ TEST(TraceScan, RealLinesAreReadByHand) {
   unsigned int tid = 0;
   double time = 0.0;
   char text[513];
-  EXPECT_EQ(3, scan::ftraceMarkerLine("         ui_main-9919    [001] ...1.  3842.413771: "
-                                      "tracing_mark_write: B|9918|doFrame",
-                                      &tid, &time, text));
+  const char* marker = nullptr;
+  size_t markerLength = 0;
+  auto ftrace = [&](const std::string& line) {
+    return scan::ftraceMarkerLine(line.c_str(), line.size(), true, line.c_str() + line.size() + 1,
+                                  &tid, &time, &marker, &markerLength);
+  };
+  EXPECT_EQ(3, ftrace("         ui_main-9919    [001] ...1.  3842.413771: "
+                      "tracing_mark_write: B|9918|doFrame"));
   EXPECT_EQ(9919u, tid);
   EXPECT_EQ(std::strtod("3842.413771", nullptr), time);
-  EXPECT_STREQ("B|9918|doFrame", text);
-  EXPECT_EQ(2, scan::ftraceMarkerLine("          <idle>-0       [001] dNs5.  3842.407805: "
-                                      "sched_wakeup: comm=rcu_preempt pid=15",
-                                      &tid, &time, text));
+  EXPECT_EQ("B|9918|doFrame", std::string(marker, markerLength));
+  EXPECT_EQ(scan::kNotMarker, ftrace("          <idle>-0       [001] dNs5.  3842.407805: "
+                                     "sched_wakeup: comm=rcu_preempt pid=15"));
 
   // The rest is a view of the line: the line must outlive it.
   const std::string line = "[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>";
   const char* rest = nullptr;
-  EXPECT_EQ(3, scan::straceLine(line, true, true, &tid, &time, text, &rest));
+  EXPECT_EQ(3, scan::straceLine(line.c_str(), line.size(), true, true,
+                                line.c_str() + line.size() + 1, &tid, &time, text, &rest));
   EXPECT_EQ(9953u, tid);
   EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
   EXPECT_STREQ("rseq(0x7f, 0x20 <unfinished ...>", rest);

@@ -46,7 +46,7 @@ void StraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed
   }
 
   char location[33];
-  location[0] = '\0';  // no location unless the call has one
+  std::string_view where;  // no location unless the call has one
   char locatedCall[513];
   const char* call = rest;
   const char* callEnd = restEnd;
@@ -55,6 +55,7 @@ void StraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed
     if (scan::straceLocation(rest, location, locatedCall) != 2) {
       return;
     }
+    where = location;
     call = locatedCall;
     callEnd = nullptr;  // the copy's bytes past its end were never written
   }
@@ -69,12 +70,12 @@ void StraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed
     nameLength = std::strlen(nameBuffer);
   }
   if (scanned == 2) {
-    processFunction(std::string_view(name, nameLength), location, time, duration, tid);
+    processFunction(std::string_view(name, nameLength), where, time, duration, tid);
     return;
   }
   char closing = 0;
   if (scan::straceUnfinished(call, &name, &nameLength, &closing) == 2) {
-    processFunctionBegin(std::string_view(name, nameLength), location, time, tid);
+    processFunctionBegin(std::string_view(name, nameLength), where, time, tid);
   }
 }
 

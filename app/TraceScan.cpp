@@ -56,9 +56,45 @@ void skipSpace(const char*& p) {
   }
 }
 
+// The eight bytes at p as a number whose lowest byte is p[0].
+uint64_t loadEight(const char* p) {
+  uint64_t value;
+  std::memcpy(&value, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  value = __builtin_bswap64(value);
+#endif
+  return value;
+}
+
+// The first byte from p on that is stop or NUL, as strchrnul finds it.
+// Where the bytes up to end may be read (end is not null), eight bytes are
+// looked at in one step: for the short distances at the start of a line a
+// library call costs more than the search.
+const char* findOrNul(const char* p, const char* end, char stop) {
+  const uint64_t kOnes = 0x0101010101010101ULL;
+  const uint64_t kHighBits = 0x8080808080808080ULL;
+  const uint64_t pattern = kOnes * static_cast<unsigned char>(stop);
+  if (end != nullptr) {
+    while (end - p >= 8) {
+      const uint64_t bytes = loadEight(p);
+      const uint64_t matches = bytes ^ pattern;  // a zero byte where stop is
+      // (x - kOnes) & ~x sets the high bit of each zero byte of x. A borrow
+      // runs only upward, so bits above the first zero byte may be wrong,
+      // but the lowest set bit is always that byte's.
+      const uint64_t found =
+          (((bytes - kOnes) & ~bytes) | ((matches - kOnes) & ~matches)) & kHighBits;
+      if (found != 0) {
+        return p + __builtin_ctzll(found) / 8;
+      }
+      p += 8;
+    }
+  }
+  return strchrnul(p, stop);
+}
+
 // "%*[^stop]": one or more characters up to stop or the end.
-bool skipUntil(const char*& p, char stop) {
-  const char* found = strchrnul(p, stop);
+bool skipUntil(const char*& p, char stop, const char* end = nullptr) {
+  const char* found = findOrNul(p, end, stop);
   if (found == p) {
     return false;
   }
@@ -120,16 +156,6 @@ Step readUnsigned(const char*& p, unsigned int* out) {
   p = q;
   *out = value;
   return kMatched;
-}
-
-// The eight bytes at p as a number whose lowest byte is p[0].
-uint64_t loadEight(const char* p) {
-  uint64_t value;
-  std::memcpy(&value, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  value = __builtin_bswap64(value);
-#endif
-  return value;
 }
 
 // Whether all eight bytes of a loadEight() result are decimal digits.
@@ -284,14 +310,14 @@ const char kStraceUnfinished[] = "%512[^(]%*[^<]<unfin%*[^>]%c";
 int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const char* end,
                      unsigned int* tid, double* time, const char** marker, size_t* markerLength) {
   const char* p = line;
-  if (!skipUntil(p, '-') || *p++ != '-') {
+  if (!skipUntil(p, '-', end) || *p++ != '-') {
     return 0;
   }
   if (Step step = readUnsigned(p, tid); step != kMatched) {
     return stopAt(step, 0);
   }
   skipSpace(p);
-  if (!skipUntil(p, ']') || *p++ != ']') {
+  if (!skipUntil(p, ']', end) || *p++ != ']') {
     return 1;
   }
   skipSpace(p);
@@ -304,19 +330,27 @@ int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const cha
   }
   skipSpace(p);
   // Most lines of a trace are other events: where the time stamp is plain
-  // digits, the event's name is looked at before the number is converted.
-  const char* number = p;
+  // digits, its value is gathered while it is skipped, and divided only
+  // once the event's name shows a marker.
   bool converted = false;
+  bool exact = false;  // mantissa / 10^fraction is what readDouble gives
+  uint64_t mantissa = 0;
+  size_t fraction = 0;
   if (isDigit(*p)) {
     const char* q = p;
-    while (isDigit(*q)) {
-      ++q;
+    uint64_t whole = 0;  // wraps past 19 digits: such numbers are not exact
+    for (unsigned int digit; (digit = digitValue(*q)) <= 9; ++q) {
+      whole = whole * 10 + digit;
     }
+    size_t digits = static_cast<size_t>(q - p);
+    uint64_t part = 0;
     if (*q == '.') {
-      ++q;
-      while (isDigit(*q)) {
-        ++q;
+      const char* point = q++;
+      for (unsigned int digit; (digit = digitValue(*q)) <= 9; ++q) {
+        part = part * 10 + digit;
       }
+      fraction = static_cast<size_t>(q - point - 1);
+      digits += fraction;
     }
     if (!endsPlainDecimal(*q)) {
       if (Step step = readDouble(p, end, time); step != kMatched) {
@@ -324,6 +358,11 @@ int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const cha
       }
       converted = true;
     } else {
+      // The limits of readDouble, which leaves other numbers to sscanf.
+      if (digits <= 18) {
+        mantissa = whole * kTensAsIntegers[fraction] + part;
+        exact = mantissa <= (uint64_t(1) << 53);
+      }
       p = q;
     }
   } else if (Step step = readDouble(p, end, time); step != kMatched) {
@@ -343,14 +382,16 @@ int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const cha
   }
   p += kEventLength;
   if (!converted) {
-    const char* at = number;
-    if (Step step = readDouble(at, end, time); step != kMatched) {
-      return stopAt(step, 1);
+    if (!exact) {
+      return kUndecided;
     }
+    *time = static_cast<double>(mantissa) / kPowersOfTen[fraction];
   }
   skipSpace(p);
+  // The text runs to the first NUL, which is at line[length] at the latest.
   const size_t left = static_cast<size_t>(line + length - p);
-  size_t size = strnlen(p, left < 512 ? left : 512);
+  size_t size = left <= 64 ? static_cast<size_t>(findOrNul(p, end, '\0') - p)
+                           : strnlen(p, left < 512 ? left : 512);
   if (!noLineFeed) {
     const char* lineFeed = static_cast<const char*>(std::memchr(p, '\n', size));
     size = lineFeed != nullptr ? static_cast<size_t>(lineFeed - p) : size;

@@ -12,26 +12,28 @@ const double kInt64LimitAsDouble = 9223372036854775808.0;
 
 }  // namespace
 
+static_assert(sizeof(ThreadSpans) <= 32, "a thread's record is meant to stay small");
+
 ThreadSpans::Span& ThreadSpans::append(Slabs& slabs) {
   if (room == 0) {
     const uint32_t number = chunkNumber(count);
     const uint32_t capacity = chunkCapacity(number);
     Span* chunk = static_cast<Span*>(slabs.take(capacity * sizeof(Span)));
     if (number > 0) {
-      // The directory doubles whenever the number of chunks reaches a
-      // power of two; the old one stays in the slabs, unused.
-      if ((number & (number - 1)) == 0) {
-        Span** grown = static_cast<Span**>(slabs.take(2 * number * sizeof(Span*)));
+      // The directory starts with room for 4 chunks and doubles whenever
+      // they are taken; the old one stays in the slabs, unused.
+      if (number == 1 || (number >= 4 && (number & (number - 1)) == 0)) {
+        const uint32_t places = number == 1 ? 4 : 2 * number;
+        Span** grown = static_cast<Span**>(slabs.take(places * sizeof(Span*)));
         if (directory != nullptr) {
           std::memcpy(grown, directory, number * sizeof(Span*));
         } else {
-          grown[0] = last;
+          grown[0] = firstChunk();
         }
         directory = grown;
       }
       directory[number] = chunk;
     }
-    last = chunk;
     next = chunk;
     room = capacity;
   }
@@ -74,7 +76,7 @@ ThreadSpans::Span* ThreadSpans::popOpen() {
   }
   const uint32_t position = innermost - 1;
   const uint32_t chunk = chunkNumber(position);
-  Span* spans = directory != nullptr ? directory[chunk] : last;
+  Span* spans = directory != nullptr ? directory[chunk] : firstChunk();
   Span& span = spans[position - chunkStart(chunk)];
   innermost = static_cast<uint32_t>(span.micros);
   span.pc &= ~kOpen;

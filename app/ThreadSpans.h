@@ -1,11 +1,11 @@
 // One thread's spans, in the order in which they were begun or recorded,
 // with the stack of those still open.
 //
-// Spans lie in chunks that grow with the thread (4, 4, 8, 16, ... 2048,
+// Spans lie in chunks that grow with the thread (2, 2, 4, 8, ... 2048,
 // then 4096 spans each), carved from the slabs: a thread with one span
-// costs its record and a chunk of 4 spans, about 100 bytes, while a thread
-// with millions of spans appends without copying and wastes at most the
-// free end of its last chunk.
+// costs its record and a chunk of 2 spans, 64 bytes, while a thread with
+// millions of spans appends without copying and wastes at most the free
+// end of its last chunk.
 //
 // A span takes 16 bytes: its start as it came, its PC row with flags, and
 // its duration as the report writes it, in whole microseconds cut toward
@@ -76,7 +76,7 @@ class ThreadSpans {
   static const uint32_t kPcMask = kPcLimit - 1;
   // Chunk k holds 2^kFirstShift spans for k = 0, 2^(k + kFirstShift - 1)
   // up to 2^kLastShift, then 2^kLastShift.
-  static const uint32_t kFirstShift = 2;
+  static const uint32_t kFirstShift = 1;
   static const uint32_t kLastShift = 12;
   static const uint32_t kGrowing = kLastShift - kFirstShift;  // chunks that double
 
@@ -92,12 +92,16 @@ class ThreadSpans {
   // Stores the duration of a closing span as the report will write it.
   static void setDuration(Span& span, double duration, SpanMemory& memory);
 
+  // The only chunk, while there is no directory: next - count.
+  Span* firstChunk() const { return next - count; }
+
+  // A million threads of one span each are a real capture: the record
+  // stays at 32 bytes (24 on 32-bit targets).
   const uint32_t tid;
   uint32_t count = 0;      // spans, open ones included
   uint32_t innermost = 0;  // position + 1 of the innermost open span; 0: none is open
   uint32_t room = 0;       // free places left in the last chunk
-  Span* next = nullptr;    // the next free place in the last chunk
-  Span* last = nullptr;    // the chunk being filled; not owned (slabs)
+  Span* next = nullptr;    // the next free place in the last chunk; not owned (slabs)
   // Every chunk by number, once there is more than one; not owned (slabs).
   Span** directory = nullptr;
 };
@@ -133,7 +137,7 @@ void ThreadSpans::visitClosed(uint32_t from, uint32_t to, const SpanMemory& memo
   uint32_t chunk = chunkNumber(from);
   uint32_t position = from;
   while (position < to) {
-    const Span* spans = directory != nullptr ? directory[chunk] : last;
+    const Span* spans = directory != nullptr ? directory[chunk] : firstChunk();
     const uint32_t first = chunkStart(chunk);
     const uint32_t end = first + chunkCapacity(chunk);
     const uint32_t stop = end < to ? end : to;

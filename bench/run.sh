@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
-# Conversion speed against reading the file: generates a 300 MB ftrace trace
-# and a 300 MB strace trace under /tmp, then times `wc -l` and spanmill on
-# each, alternating, and prints medians, MB/s, the ratio spanmill / `wc -l`
-# and spanmill's peak resident memory, against the targets; then times
-# spanmill-report's summary and chrome export of the ftrace report. Both
-# read the file from the page cache; spanmill's report goes to /dev/null.
-#   bench/run.sh            release build from make build, 7 runs each
-#   RUNS=11 MEGABYTES=300 bench/run.sh
+# Conversion speed against reading the file. Generates under $SCRATCH a
+# 300 MB ftrace and a 300 MB strace trace and two many-thread captures (a
+# fork-heavy strace of 100 000 processes, an ftrace of 1 000 000 one-span
+# threads), then takes RUNS rounds. Each round times, one after another:
+# `wc -l` and spanmill on each benchmark trace, spanmill's report written
+# to a regular file (as users run it) and to /dev/null, and spanmill on
+# each many-thread capture. Every file is read from the page cache; the
+# previous report is removed, untimed, before each run. Prints
+# min/median/max per kind and checks:
+#   - the median of spanmill over the median of wc -l, report in a file:
+#     ftrace at most 3, strace at most 4.5;
+#   - no run with the report in a file slower than 1.5 x the median of its
+#     kind;
+#   - a line of a many-thread capture at most 3 x a line of the ftrace
+#     benchmark;
+#   - spanmill-report's summary and chrome export of the ftrace report at
+#     most as long as spanmill took to write it.
+# Exits 1 when a target is missed.
+#   bench/run.sh            release build from make build, 7 rounds
+#   RUNS=11 MEGABYTES=300 SCRATCH=/tmp bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +29,7 @@ make build >/dev/null
 SPANMILL=build/release/spanmill
 GENERATOR=build/release/trace-generator
 REPORTER=build/release/spanmill-report
+REPORT=$SCRATCH/spanmill-bench-report.json
 
 now() { date +%s%N; }
 
@@ -28,86 +41,141 @@ minimum() { sort -n | head -n 1; }
 maximum() { sort -n | tail -n 1; }
 
 echo "machine: $(nproc) cores, $(uname -m), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-status=0
-for type in ftrace strace; do
-  trace=$SCRATCH/spanmill-bench-$type.txt
-  "$GENERATOR" "$type" "$MEGABYTES" >"$trace"
-  bytes=$(stat -c %s "$trace")
-  option=ftrace_marker
-  limit=4
-  if [ "$type" = strace ]; then
-    option=strace
-    limit=5
-  fi
-  cat "$trace" >/dev/null  # into the page cache
-  wc_times=()
-  span_times=()
-  memory=0
-  for ((run = 0; run < RUNS; run++)); do
-    start=$(now)
-    wc -l "$trace" >/dev/null
-    wc_times+=("$(millis "$start" "$(now)")")
-    start=$(now)
-    # The report goes to /dev/null: what is timed is the conversion, not the
-    # file system's writing of a 50 MB file.
-    peak=$(/usr/bin/time -f %M "$SPANMILL" -t "$option" -i "$trace" -o /dev/null 2>&1 >/dev/null)
-    span_times+=("$(millis "$start" "$(now)")")
-    memory=$((peak > memory ? peak : memory))
-  done
-  # Once more, untimed, to count the spans: rows are the only arrays of
-  # three numbers in a report.
-  "$SPANMILL" -t "$option" -i "$trace" -o "$SCRATCH/spanmill-bench-$type.json"
-  spans=$(grep -oE '\[[-0-9.e+]+,-?[0-9]+,[0-9]+\]' "$SCRATCH/spanmill-bench-$type.json" | wc -l)
-  wc_median=$(printf '%s\n' "${wc_times[@]}" | median)
-  span_median=$(printf '%s\n' "${span_times[@]}" | median)
-  ratio=$(awk -v s="$span_median" -v w="$wc_median" 'BEGIN { printf "%.2f", s / (w > 0 ? w : 1) }')
-  memory_limit=$((32 * 1024 + spans * 64 / 1024))
-  printf '\n%s: %d MB, %d spans, %d runs each\n' "$type" $((bytes / 1000000)) "$spans" "$RUNS"
-  printf '  wc -l     min/median/max %5d / %5d / %5d ms  %7.0f MB/s\n' \
-    "$(printf '%s\n' "${wc_times[@]}" | minimum)" "$wc_median" \
-    "$(printf '%s\n' "${wc_times[@]}" | maximum)" "$(awk -v b="$bytes" -v m="$wc_median" 'BEGIN { print b / 1e3 / (m > 0 ? m : 1) }')"
-  printf '  spanmill  min/median/max %5d / %5d / %5d ms  %7.0f MB/s\n' \
-    "$(printf '%s\n' "${span_times[@]}" | minimum)" "$span_median" \
-    "$(printf '%s\n' "${span_times[@]}" | maximum)" "$(awk -v b="$bytes" -v m="$span_median" 'BEGIN { print b / 1e3 / (m > 0 ? m : 1) }')"
-  verdict=met
-  if awk -v r="$ratio" -v l="$limit" 'BEGIN { exit !(r > l) }'; then
-    verdict=MISSED
-    status=1
-  fi
-  printf '  spanmill / wc -l = %s (target at most %d): %s\n' "$ratio" "$limit" "$verdict"
-  verdict=met
-  if [ "$memory" -gt "$memory_limit" ]; then
-    verdict=MISSED
-    status=1
-  fi
-  printf '  peak memory %d KiB (target at most %d KiB = 32 MiB + 64 B a span): %s\n' \
-    "$memory" "$memory_limit" "$verdict"
 
-  # spanmill-report on the ftrace report: each command at most as long as
-  # spanmill took to write that report.
-  if [ "$type" = ftrace ]; then
-    report=$SCRATCH/spanmill-bench-$type.json
-    for command in summary chrome; do
-      times=()
-      for ((run = 0; run < RUNS; run++)); do
-        start=$(now)
-        if [ "$command" = summary ]; then
-          "$REPORTER" summary "$report" >/dev/null
-        else
-          "$REPORTER" chrome -o /dev/null "$report"
-        fi
-        times+=("$(millis "$start" "$(now)")")
-      done
-      command_median=$(printf '%s\n' "${times[@]}" | median)
-      verdict=met
-      if [ "$command_median" -gt "$span_median" ]; then
-        verdict=MISSED
-        status=1
-      fi
-      printf '  spanmill-report %-7s min/median/max %5d / %5d / %5d ms (target at most %d ms): %s\n' \
-        "$command" "$(printf '%s\n' "${times[@]}" | minimum)" "$command_median" \
-        "$(printf '%s\n' "${times[@]}" | maximum)" "$span_median" "$verdict"
-    done
-  fi
+# The inputs, by kind: file, spanmill's -t option.
+declare -A file option
+file[ftrace]=$SCRATCH/spanmill-bench-ftrace.txt
+file[strace]=$SCRATCH/spanmill-bench-strace.txt
+file[forks]=$SCRATCH/spanmill-bench-forks.txt
+file[threads]=$SCRATCH/spanmill-bench-threads.txt
+option=([ftrace]=ftrace_marker [strace]=strace [forks]=strace [threads]=ftrace_marker)
+"$GENERATOR" ftrace "$MEGABYTES" >"${file[ftrace]}"
+"$GENERATOR" strace "$MEGABYTES" >"${file[strace]}"
+"$GENERATOR" forks 100000 >"${file[forks]}"
+"$GENERATOR" threads 1000000 >"${file[threads]}"
+for kind in ftrace strace forks threads; do
+  cat "${file[$kind]}" >/dev/null # into the page cache
 done
+
+# Times, by kind of run: space-separated milliseconds.
+declare -A times
+timed() {
+  local kind=$1
+  shift
+  local start
+  start=$(now)
+  "$@" >/dev/null
+  times[$kind]+="$(millis "$start" "$(now)") "
+}
+
+for ((run = 0; run < RUNS; run++)); do
+  for type in ftrace strace; do
+    timed "wc-$type" wc -l "${file[$type]}"
+    rm -f "$REPORT"
+    timed "$type-file" "$SPANMILL" -t "${option[$type]}" -i "${file[$type]}" -o "$REPORT"
+    timed "$type-null" "$SPANMILL" -t "${option[$type]}" -i "${file[$type]}" -o /dev/null
+  done
+  for kind in forks threads; do
+    rm -f "$REPORT"
+    timed "$kind-file" "$SPANMILL" -t "${option[$kind]}" -i "${file[$kind]}" -o "$REPORT"
+  done
+done
+
+# A kind's times, one a line (the list is split on purpose).
+# shellcheck disable=SC2086
+values() { printf '%s\n' ${times[$1]}; }
+status=0
+
+# Prints a kind's min/median/max; with "check", also checks that no run
+# took more than 1.5 x its median (the rule for reports written to a file).
+row() {
+  local kind=$1 label=$2 bytes=$3 check=${4:-}
+  local middle slowest verdict=""
+  middle=$(values "$kind" | median)
+  slowest=$(values "$kind" | maximum)
+  if [ "$check" = check ]; then
+    verdict="no stall: met"
+    if [ $((slowest * 2)) -gt $((middle * 3)) ]; then
+      verdict="no stall: MISSED"
+      status=1
+    fi
+  fi
+  printf '  %-22s min/median/max %5d / %5d / %5d ms  %6.0f MB/s  %s\n' "$label" \
+    "$(values "$kind" | minimum)" "$middle" "$slowest" \
+    "$(awk -v b="$bytes" -v m="$middle" 'BEGIN { print b / 1e3 / (m > 0 ? m : 1) }')" "$verdict"
+}
+
+# Prints whether a ratio is within its limit; fails when it is not.
+within() {
+  if awk -v r="$1" -v l="$2" 'BEGIN { exit !(r <= l) }'; then
+    echo met
+  else
+    echo MISSED
+    return 1
+  fi
+}
+
+printf '\n%d rounds, each kind once a round in turn\n' "$RUNS"
+for type in ftrace strace; do
+  limit=3
+  [ "$type" = strace ] && limit=4.5
+  bytes=$(stat -c %s "${file[$type]}")
+  printf '\n%s: %d MB, %d lines\n' "$type" $((bytes / 1000000)) "$(wc -l <"${file[$type]}")"
+  row "wc-$type" "wc -l" "$bytes"
+  row "$type-file" "spanmill, report file" "$bytes" check
+  row "$type-null" "spanmill, /dev/null" "$bytes"
+  wc_median=$(values "wc-$type" | median)
+  for target in file null; do
+    ratio=$(awk -v s="$(values "$type-$target" | median)" -v w="$wc_median" \
+      'BEGIN { printf "%.2f", s / (w > 0 ? w : 1) }')
+    if [ "$target" = file ]; then
+      verdict=$(within "$ratio" "$limit") || status=1
+      printf '  spanmill / wc -l = %s, report in a file (target at most %s): %s\n' \
+        "$ratio" "$limit" "$verdict"
+    else
+      printf '  spanmill / wc -l = %s, report to /dev/null\n' "$ratio"
+    fi
+  done
+done
+
+ftrace_lines=$(wc -l <"${file[ftrace]}")
+ftrace_per_line=$(awk -v m="$(values ftrace-file | median)" -v n="$ftrace_lines" \
+  'BEGIN { print m * 1e6 / n }')
+printf '\nmany-thread captures, report in a file (a line of the ftrace benchmark: %.0f ns)\n' \
+  "$ftrace_per_line"
+for kind in forks threads; do
+  bytes=$(stat -c %s "${file[$kind]}")
+  lines=$(wc -l <"${file[$kind]}")
+  row "$kind-file" "$kind, $((lines / 1000))k lines" "$bytes" check
+  per_line=$(awk -v m="$(values "$kind-file" | median)" -v n="$lines" 'BEGIN { print m * 1e6 / n }')
+  ratio=$(awk -v a="$per_line" -v b="$ftrace_per_line" 'BEGIN { printf "%.2f", a / b }')
+  verdict=$(within "$ratio" 3) || status=1
+  printf '  %.0f ns a line, %s x the ftrace benchmark'"'"'s (target at most 3): %s\n' \
+    "$per_line" "$ratio" "$verdict"
+done
+
+# spanmill-report on the ftrace report: each command at most as long as
+# spanmill took to write that report.
+"$SPANMILL" -t ftrace_marker -i "${file[ftrace]}" -o "$REPORT"
+span_median=$(values ftrace-file | median)
+printf '\nspanmill-report on the ftrace report\n'
+for command in summary chrome; do
+  for ((run = 0; run < RUNS; run++)); do
+    if [ "$command" = summary ]; then
+      timed "$command" "$REPORTER" summary "$REPORT"
+    else
+      timed "$command" "$REPORTER" chrome -o /dev/null "$REPORT"
+    fi
+  done
+  command_median=$(values "$command" | median)
+  verdict=met
+  if [ "$command_median" -gt "$span_median" ]; then
+    verdict=MISSED
+    status=1
+  fi
+  printf '  %-7s min/median/max %5d / %5d / %5d ms (target at most %d ms): %s\n' \
+    "$command" "$(values "$command" | minimum)" "$command_median" \
+    "$(values "$command" | maximum)" "$span_median" "$verdict"
+done
+rm -f "$REPORT"
 exit $status

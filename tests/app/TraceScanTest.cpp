@@ -22,8 +22,10 @@ TEST(TraceScan, RealLinesAreReadByHand) {
     return scan::ftraceMarkerLine(line.c_str(), line.size(), true, line.c_str() + line.size() + 1,
                                   &tid, &time, &marker, &markerLength);
   };
-  EXPECT_EQ(3, ftrace("         ui_main-9919    [001] ...1.  3842.413771: "
-                      "tracing_mark_write: B|9918|doFrame"));
+  // The marker is a view of the line, which must outlive it.
+  const std::string marked =
+      "         ui_main-9919    [001] ...1.  3842.413771: tracing_mark_write: B|9918|doFrame";
+  EXPECT_EQ(3, ftrace(marked));
   EXPECT_EQ(9919u, tid);
   EXPECT_EQ(std::strtod("3842.413771", nullptr), time);
   EXPECT_EQ("B|9918|doFrame", std::string(marker, markerLength));

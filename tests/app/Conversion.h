@@ -3,12 +3,12 @@
 #ifndef ORVEL_TESTS_APP_CONVERSION_H
 #define ORVEL_TESTS_APP_CONVERSION_H
 
-#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "app/Run.h"
+#include "report/SpanReport.h"
 
 namespace orvel {
 namespace testing {
@@ -36,126 +36,13 @@ inline std::string marker(unsigned tid, const std::string& time, const std::stri
          ": tracing_mark_write: " + text + "\n";
 }
 
-// Checks that text is one JSON value with nothing after it. Strings may hold
-// any byte but an unescaped quote or backslash, since the writer passes
-// control bytes and bytes from 0x80 up through as they are; numbers must
-// follow JSON's grammar, so nan, inf and a bare "-" fail.
-class JsonCheck {
- public:
-  static bool valid(const std::string& text) {
-    JsonCheck check(text);
-    return check.value(0) && check.at == check.end;
-  }
-
- private:
-  explicit JsonCheck(const std::string& text) : at(text.data()), end(text.data() + text.size()) {}
-
-  bool consume(char c) {
-    if (at < end && *at == c) {
-      ++at;
-      return true;
-    }
-    return false;
-  }
-  bool isDigit() const { return at < end && *at >= '0' && *at <= '9'; }
-  bool digits() {
-    if (!isDigit()) {
-      return false;
-    }
-    while (isDigit()) {
-      ++at;
-    }
-    return true;
-  }
-
-  bool value(int depth) {
-    if (at == end || depth > 100) {
-      return false;
-    }
-    switch (*at) {
-      case '{':
-        return container('}', true, depth);
-      case '[':
-        return container(']', false, depth);
-      case '"':
-        return string();
-      case 't':
-        return literal("true");
-      case 'f':
-        return literal("false");
-      case 'n':
-        return literal("null");
-      default:
-        return number();
-    }
-  }
-
-  bool container(char close, bool object, int depth) {
-    ++at;
-    if (consume(close)) {
-      return true;
-    }
-    for (;;) {
-      if (object && !(string() && consume(':'))) {
-        return false;
-      }
-      if (!value(depth + 1)) {
-        return false;
-      }
-      if (consume(close)) {
-        return true;
-      }
-      if (!consume(',')) {
-        return false;
-      }
-    }
-  }
-
-  bool string() {
-    if (!consume('"')) {
-      return false;
-    }
-    while (at < end && *at != '"') {
-      if (*at == '\\') {
-        ++at;
-        if (at == end || *at == '\0' || std::strchr("\"\\bfnrt", *at) == nullptr) {
-          return false;
-        }
-      }
-      ++at;
-    }
-    return consume('"');
-  }
-
-  bool number() {
-    consume('-');
-    if (!consume('0') && !digits()) {
-      return false;
-    }
-    if (consume('.') && !digits()) {
-      return false;
-    }
-    if (consume('e') || consume('E')) {
-      if (!consume('+')) {
-        consume('-');
-      }
-      return digits();
-    }
-    return true;
-  }
-
-  bool literal(const char* word) {
-    size_t length = std::strlen(word);
-    if (static_cast<size_t>(end - at) < length || std::memcmp(at, word, length) != 0) {
-      return false;
-    }
-    at += length;
-    return true;
-  }
-
-  const char* at;
-  const char* const end;
-};
+// What spanmill-report finds wrong when it reads text as a report (strict
+// JSON, every member in its place); "" when it reads.
+inline std::string readBackError(const std::string& text) {
+  SpanReport report;
+  std::string error;
+  return readSpanReport(text, &report, &error) ? "" : error;
+}
 
 }  // namespace testing
 }  // namespace orvel

@@ -46,7 +46,7 @@ TEST_F(HostileInputTest, HugeLinesAndDeepNestingGiveAValidReport) {
                                        marker(1, "2.0", "E"))});
   EXPECT_EQ(0, bars.exitStatus);
   EXPECT_NE(std::string::npos, bars.out.find("\"" + std::string(508, '|') + "\""));
-  EXPECT_TRUE(JsonCheck::valid(bars.out));
+  EXPECT_EQ("", readBackError(bars.out));
 
   // A million begins never ended: one name, a thread without spans.
   ProgramResult open = spanmill({"-i", file("open", marker(3, "1.0", "B|3|deeper"), 1000000)});
@@ -93,7 +93,7 @@ TEST_F(HostileInputTest, ExtremeNumbersInTimeStampsAndOptions) {
     args.push_back(input);
     ProgramResult result = spanmill(args);
     EXPECT_EQ(0, result.exitStatus);
-    EXPECT_TRUE(JsonCheck::valid(result.out)) << result.out;
+    EXPECT_EQ("", readBackError(result.out)) << result.out;
   }
 }
 

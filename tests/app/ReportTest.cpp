@@ -13,8 +13,8 @@ namespace orvel {
 namespace {
 
 using testing::convert;
-using testing::JsonCheck;
 using testing::marker;
+using testing::readBackError;
 using testing::Window;
 
 const char kEmptyReport[] = R"({"sections":[],"pc":[],"threads":{}})";
@@ -138,7 +138,7 @@ TEST(Report, SpansThatCannotBeNumbersAreLeftOut) {
             R"([[6,9223372036854773760,4],[1.000000e+300,500000,5]]}}})",
             reports[2]);
   for (const std::string& report : reports) {
-    EXPECT_TRUE(JsonCheck::valid(report)) << report;
+    EXPECT_EQ("", readBackError(report)) << report;
   }
 }
 

@@ -56,6 +56,24 @@ TEST(LineProcessor, SplitsLinesTheSameWhateverTheBlockSize) {
   }
 }
 
+// A subclass that counts, filters or tees bytes sees each byte of a block.
+TEST(LineProcessor, EveryByteOfABlockGoesThroughProcessChar) {
+  class Tee : public LineCollector {
+   public:
+    void processChar(char c) override {
+      seen.push_back(c);
+      LineCollector::processChar(c);
+    }
+    std::string seen;
+  } tee;
+  const std::string input("ab\r\nc\0d\ne", 9);
+  tee.feed(input.substr(0, 5));
+  tee.feed(input.substr(5));
+  tee.processEOF();
+  EXPECT_EQ(input, tee.seen);
+  EXPECT_EQ((Lines{"ab", std::string("c\0d", 3), "e"}), tee.lines);
+}
+
 TEST(LineProcessor, ErrorDropsThePartialLineAndEverythingAfter) {
   LineCollector collector;
   collector.feed("kept\npartial");

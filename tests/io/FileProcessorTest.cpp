@@ -107,6 +107,29 @@ TEST(PortableFileProcessor, InputThatNeverEndsIsClosedWithOneEnd) {
   EXPECT_TRUE(pump.waitTilDone(0));
 }
 
+// A read that finds nothing for now, as after a writer's pause, leaves
+// the input watched: what comes later is still delivered.
+TEST(PortableFileProcessor, NothingToReadForNowIsNoEnd) {
+  class PausingPipe : public LinuxPipe {
+   public:
+    int read(void* buffer, unsigned int length) override {
+      return paused++ == 0 ? -1 : LinuxPipe::read(buffer, length);
+    }
+    int paused = 0;
+  };
+  PausingPipe* readEnd = new PausingPipe();
+  std::unique_ptr<PortablePipe> writeEnd(readEnd->openAnonymousPipe());
+  writeEnd->write("first ", 6);
+  RecordingProcessor processor;
+  PortableFileProcessor pump(readEnd, &processor, 64);
+  EXPECT_FALSE(pump.waitTilDone(200));
+  writeEnd->write("second", 6);
+  writeEnd.reset();
+  ASSERT_TRUE(pump.waitTilDone(10000));
+  EXPECT_EQ("first second", processor.bytes);
+  EXPECT_EQ(1, processor.ends);
+}
+
 TEST(PortableFileProcessor, AReadErrorIsReportedThenEnds) {
   // A descriptor open for writing only cannot be read.
   int ends[2];

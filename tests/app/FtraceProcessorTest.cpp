@@ -1,4 +1,6 @@
 #include <climits>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -46,11 +48,30 @@ TEST(FtraceProcessor, LinesThatAreNotMarkersAreIgnored) {
             ftrace(input));
 }
 
+// After a read error nothing more is parsed: the report covers what came
+// before it.
+TEST(FtraceProcessor, NothingIsParsedAfterAnError) {
+  std::unique_ptr<CustomProcessor> processor(getProcessor("ftrace_marker"));
+  std::ostringstream out;
+  processor->setup(&out, 0, 0, 1, 0);
+  const std::string before = marker(1, "1.0", "B|1|f") + marker(1, "1.5", "E");
+  const std::string after = marker(1, "2.0", "B|1|g") + marker(1, "2.5", "E");
+  processor->processBuffer(before.data(), static_cast<int>(before.size()));
+  processor->processError("File processing error -2");
+  processor->processBuffer(after.data(), static_cast<int>(after.size()));
+  processor->processEOF();
+  EXPECT_EQ(R"({"sections":["f"],"pc":[["",0]],"threads":{"1":{"trace":[[0,500000,0]]}}})",
+            out.str());
+}
+
 TEST(FtraceProcessor, MarkerTextIsCutAfter512Characters) {
   const std::string name(600, 'n');
   EXPECT_EQ(R"({"sections":[")" + name.substr(0, 508) +
                 R"("],"pc":[["",0]],"threads":{"1":{"trace":[[0,500000,0]]}}})",
             ftrace(marker(1, "1.0", "B|1|" + name) + marker(1, "1.5", "E")));
+  // A bar just past the 512 characters kept is not part of the marker.
+  EXPECT_EQ(R"({"sections":[],"pc":[],"threads":{}})",
+            ftrace(marker(1, "1.0", "B|" + std::string(510, 'x') + "|name")));
 }
 
 // A thread id is read as an unsigned long, then kept in 32 bits: past 32 bits

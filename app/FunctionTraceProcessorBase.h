@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "app/LineProcessor.h"
-#include "app/Slabs.h"
 #include "app/StringIndex.h"
 #include "app/ThreadSpans.h"
 #include "app/ThreadTable.h"

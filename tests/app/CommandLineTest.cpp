@@ -93,13 +93,7 @@ TEST(CommandLine, EachErrorPrintsOneLineAndFails) {
                                             : "Unknown option character `\\xe9'.\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"-t"}, "Option -t requires an argument.\n"},
-      {{"-A"}, "Option -A requires an argument.\n"},
-      {{"-B"}, "Option -B requires an argument.\n"},
       {{"-i", "in", "-o"}, "Option -o requires an argument.\n"},
-      {{"-i"}, "Option -i requires an argument.\n"},
-      {{"-s"}, "Option -s requires an argument.\n"},
-      {{"-d"}, "Option -d requires an argument.\n"},
-      {{"-a"}, "Option -a requires an argument.\n"},
       {{"-x", "-h"}, "Unknown option `-x'.\n"},
       {{"-:"}, "Unknown option `-:'.\n"},
       {{"-\x01"}, "Unknown option character `\\x1'.\n"},
@@ -113,22 +107,6 @@ TEST(CommandLine, EachErrorPrintsOneLineAndFails) {
     EXPECT_EQ(message, result.err) << args[0];
     EXPECT_EQ("", result.out) << args[0];
   }
-}
-
-TEST(CommandLine, ValidOptionsRunSilently) {
-  ProgramResult result = spanmill({"-A", "fast", "-s", "1", "-d", "2", "-B", "3", "-t", "strace"});
-  EXPECT_EQ(0, result.exitStatus);
-  EXPECT_EQ("", result.err);
-}
-
-TEST_F(ParseOptions, LastOutputOptionWinsPathAndMode) {
-  RunSettings settings = parse({"-o", "first", "-a", "second"});
-  EXPECT_STREQ("second", settings.outputPath);
-  EXPECT_TRUE(settings.append);
-
-  settings = parse({"-a", "first", "-o", "second"});
-  EXPECT_STREQ("second", settings.outputPath);
-  EXPECT_FALSE(settings.append);
 }
 
 TEST_F(ParseOptions, NumbersConvertLikeStrtodAndLaterOptionsReplaceEarlier) {

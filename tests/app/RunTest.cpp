@@ -1,5 +1,6 @@
 // spanmill end to end: the built program on real files, pipes and a terminal.
-#include <dirent.h>
+// spanmill on input nobody would write on purpose: each case runs the
+// program and states what the user sees.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -9,12 +10,10 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "tests/ScratchTest.h"
-
 #include "tests/app/Conversion.h"
 #include "tests/app/Subprocess.h"
 
@@ -34,6 +33,14 @@ class RunTest : public testing::ScratchTest {
   ProgramResult spanmill(const std::vector<std::string>& args,
                          const std::string& input = "/dev/null") {
     return runProgram(SPANMILL_BINARY, args, input);
+  }
+  // Runs spanmill on text repeated count times, with the options given.
+  ProgramResult spanmillOn(const std::string& text, size_t count = 1,
+                           std::vector<std::string> args = {}) {
+    writeFile(path("input"), text, count);
+    args.push_back("-i");
+    args.push_back(path("input"));
+    return spanmill(args);
   }
   bool exists(const std::string& file) {
     struct stat status;
@@ -98,57 +105,6 @@ TEST_F(RunTest, ErrorsComeInputFirstThenOutputThenType) {
   EXPECT_EQ("", type.out);
 }
 
-// ThreadSanitizer runs a thread of its own in every process it watches.
-#if defined(__SANITIZE_THREAD__)
-const int kSanitizerThreads = 1;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-const int kSanitizerThreads = 1;
-#else
-const int kSanitizerThreads = 0;
-#endif
-#else
-const int kSanitizerThreads = 0;
-#endif
-
-// qemu-user, running a cross-built spanmill, adds a thread of its own too.
-const int kEmulatorThreads = SPANMILL_LAUNCHER[0] == '\0' ? 0 : 1;
-const int kOtherThreads = kSanitizerThreads + kEmulatorThreads;
-
-int threadsOf(pid_t pid) {
-  int count = 0;
-  DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-  while (dirent* entry = tasks == nullptr ? nullptr : readdir(tasks)) {
-    count += entry->d_name[0] != '.' ? 1 : 0;
-  }
-  if (tasks != nullptr) {
-    closedir(tasks);
-  }
-  return count;
-}
-
-TEST_F(RunTest, TwoThreadsReadAPipeUntilItsWriterLeaves) {
-  int input[2];
-  ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-  int out = open(path("report").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  pid_t child = startProgram(SPANMILL_BINARY, {}, input[0], out, 2);
-  close(input[0]);
-  close(out);
-  const std::string lines = marker(5, "1.0", "B|5|wait") + marker(5, "1.5", "E");
-  ASSERT_EQ(static_cast<ssize_t>(lines.size()), write(input[1], lines.data(), lines.size()));
-  // The worker that reads the input joins the main thread, and nothing else.
-  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (threadsOf(child) < 2 + kOtherThreads && std::chrono::steady_clock::now() < limit) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(2 + kOtherThreads, threadsOf(child));
-  close(input[1]);
-  EXPECT_EQ(0, waitProgram(child));
-  EXPECT_EQ(R"({"sections":["wait"],"pc":[["",0]],"threads":{"5":{"trace":[[0,500000,0]]}}})",
-            readWholeFile(path("report")));
-}
-
 TEST_F(RunTest, ClosedStandardDescriptorsAndAVanishedReader) {
   // Without descriptor 0 the input is empty, not whatever opens next.
   int out = open(path("report").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -196,6 +152,56 @@ TEST_F(RunTest, ATerminalIsLeftBlockingAndGetsTheWholeReport) {
   EXPECT_EQ(0, fcntl(terminal, F_GETFL) & O_NONBLOCK);
   close(terminal);
   close(master);
+}
+
+TEST_F(RunTest, HugeLinesDeepNestingAndOddBytes) {
+  // 100 MB without a line end: one line, no marker, an empty report.
+  EXPECT_EQ(kEmptyReport, spanmillOn(std::string(1 << 20, 'x'), 100).out);
+  // A million begins never ended: one name, a thread without spans.
+  EXPECT_EQ(R"({"sections":["deeper"],"pc":[["",0]],"threads":{"3":{"trace":[]}}})",
+            spanmillOn(marker(3, "1.0", "B|3|deeper"), 1000000).out);
+  // A NUL ends the scan of its line: the name is what came before it.
+  // Bytes that are not UTF-8 pass as they are.
+  ProgramResult odd = spanmillOn(marker(5, "1.0", std::string("B|5|nul\0inside", 14)) +
+                                 marker(5, "1.5", "B|5|bad \xff\xfe utf8") + marker(5, "2.0", "E") +
+                                 marker(5, "2.5", "E"));
+  EXPECT_EQ(0, odd.exitStatus);
+  EXPECT_EQ(
+      "{\"sections\":[\"nul\",\"bad \xff\xfe utf8\"],\"pc\":[[\"\",0],[\"\",1]],"
+      "\"threads\":{\"5\":{\"trace\":[[0,1500000,0],[0.5,500000,1]]}}}",
+      odd.out);
+}
+
+TEST_F(RunTest, ExtremeNumbersInTimeStampsAndOptionsStillGiveAReport) {
+  std::string stamps;
+  for (const char* time : {"1e308", "-0", "nan", "inf", "0x1p4", "-inf", "1e-320"}) {
+    stamps += marker(7, time, "B|7|t") + marker(7, time, "E");
+  }
+  for (const std::vector<std::string>& options : {std::vector<std::string>{},
+                                                  {"-s", "1e308", "-d", "1e308"},
+                                                  {"-A", "nan"},
+                                                  {"-A", "0"},
+                                                  {"-B", "-inf"},
+                                                  {"-s", "-0", "-d", "inf"},
+                                                  {"-A", "1e-320", "-s", "0x10"}}) {
+    ProgramResult result = spanmillOn(stamps, 1, options);
+    EXPECT_EQ(0, result.exitStatus);
+    EXPECT_EQ("", readBackError(result.out)) << result.out;
+  }
+}
+
+TEST_F(RunTest, UnreadableInputAndUnwritableOutput) {
+  // A directory opens but cannot be read: a warning, then an empty report.
+  ProgramResult directory = spanmill({"-i", "/"});
+  EXPECT_EQ(0, directory.exitStatus);
+  EXPECT_NE(std::string::npos, directory.out.find("WARN"));
+  EXPECT_NE(std::string::npos, directory.out.find("File processing error -2\n"));
+  EXPECT_NE(std::string::npos, directory.out.find(kEmptyReport));
+
+  // A full disk loses the report without a word; the run still counts.
+  ProgramResult full = spanmillOn(marker(1, "1.0", "B|1|x"), 1, {"-o", "/dev/full"});
+  EXPECT_EQ(0, full.exitStatus);
+  EXPECT_EQ("", full.err);
 }
 
 }  // namespace

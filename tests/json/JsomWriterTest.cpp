@@ -22,11 +22,26 @@ class JsomWriterTest : public ::testing::Test {
   void SetUp() override { savedErr = std::cerr.rdbuf(err.rdbuf()); }
   void TearDown() override { std::cerr.rdbuf(savedErr); }
 
-  std::string written() const { return out.str(); }
-  std::string errors() const { return err.str(); }
+  std::string taken(std::ostringstream& stream) {
+    std::string text = stream.str();
+    stream.str("");
+    return text;
+  }
+  std::string number(long double value, int precision) {
+    std::ostringstream text;
+    JsomWriter(&text).appendDouble(value, precision);
+    return text.str();
+  }
 
-  // Writes the small document {"a":[1,2],"b":{}}.
-  void writeSample() {
+  std::ostringstream out;
+  std::ostringstream err;
+  std::streambuf* savedErr = nullptr;
+  JsomWriter writer{&out};
+};
+
+TEST_F(JsomWriterTest, CompactAndPrettyLayouts) {
+  for (bool pretty : {false, true}) {
+    writer.setPretty(pretty);
     writer.startObject();
     writer.appendLabel("a", true);
     writer.startArray();
@@ -38,75 +53,50 @@ class JsomWriterTest : public ::testing::Test {
     writer.endObject();
     writer.endObject();
   }
-
-  std::string number(long double value, int precision) {
-    std::ostringstream text;
-    JsomWriter numberWriter(&text);
-    numberWriter.appendDouble(value, precision);
-    return text.str();
-  }
-
-  std::ostringstream out;
-  std::ostringstream err;
-  std::streambuf* savedErr = nullptr;
-  JsomWriter writer{&out};
-};
-
-TEST_F(JsomWriterTest, CompactDocument) {
-  writeSample();
-  EXPECT_EQ(R"({"a":[1,2],"b":{}})", written());
-  EXPECT_EQ("", errors());
-}
-
-TEST_F(JsomWriterTest, PrettyDocument) {
-  writer.setPretty(true);
-  writeSample();
-  EXPECT_EQ("{\n \"a\": [\n  1,\n  2\n ],\n \"b\": {\n }\n}", written());
-}
-
-TEST_F(JsomWriterTest, PrettyIndentationStopsAt47Spaces) {
-  writer.setPretty(true);
+  EXPECT_EQ(R"({"a":[1,2],"b":{}})"
+            "{\n \"a\": [\n  1,\n  2\n ],\n \"b\": {\n }\n}",
+            taken(out));
+  // Indentation stops at 47 spaces.
   for (int depth = 1; depth <= 50; ++depth) {
     writer.startArray();
   }
   writer.appendInt(7);
-  std::string text = written();
-  // Depth 46: 46 spaces before the 47th "[", 47 from depth 47 on.
+  const std::string text = taken(out);
   EXPECT_NE(std::string::npos,
             text.find("\n" + std::string(45, ' ') + "[\n" + std::string(46, ' ') + "[\n" +
                       std::string(47, ' ') + "[\n" + std::string(47, ' ') + "["));
   EXPECT_EQ("\n" + std::string(47, ' ') + "7", text.substr(text.size() - 49));
+  EXPECT_EQ("", err.str());
 }
 
-TEST_F(JsomWriterTest, EscapesExactlyTheSevenSpecialBytes) {
-  writer.startArray();
-  writer.appendString(std::string("\"\\\b\t\n\f\r"), false);
-  EXPECT_EQ(R"(["\"\\\b\t\n\f\r")", written());
-
+TEST_F(JsomWriterTest, StringsLabelsAndIntegers) {
+  // Exactly seven bytes are escaped; every other byte passes as it is.
   std::string plain;
   for (int byte = 0; byte < 256; ++byte) {
     if (std::string("\"\\\b\t\n\f\r").find(static_cast<char>(byte)) == std::string::npos) {
       plain.push_back(static_cast<char>(byte));
     }
   }
-  ASSERT_EQ(249u, plain.size());  // NUL, the other controls, '/', 0x7F and up
-  out.str("");
-  writer.appendString(plain, false);
-  EXPECT_EQ(",\"" + plain + "\"", written());
-}
-
-TEST_F(JsomWriterTest, VerbatimLengthAndNullTexts) {
+  ASSERT_EQ(249u, plain.size());
   writer.startArray();
+  writer.appendString(std::string("\"\\\b\t\n\f\r"), false);
+  writer.appendString(plain, false);
   writer.appendString(std::string("a\"\\\t\x01/"), true);
   writer.appendString("abcdef", 3, false);
   writer.appendString("abc", 0, false);
   writer.appendString("abc", -2, false);
   writer.appendString(nullptr, 4, false);
   writer.appendJsonValue("{\"raw\":1}", 9);
+  writer.appendInt(INT_MIN);
+  writer.appendUnsignedInt(UINT_MAX);
+  writer.appendLong(LLONG_MIN);
+  writer.appendUnsignedLong(ULLONG_MAX);
   writer.endArray();
-  EXPECT_EQ("[\"a\"\\\t\x01/\",\"abc\",\"\",\"\",null,{\"raw\":1}]", written());
+  EXPECT_EQ(R"(["\"\\\b\t\n\f\r",")" + plain +
+                "\",\"a\"\\\t\x01/\",\"abc\",\"\",\"\",null,{\"raw\":1},"
+                "-2147483648,4294967295,-9223372036854775808,18446744073709551615]",
+            taken(out));
 
-  out.str("");
   writer.startObject();
   writer.appendLabel("key\"", false);
   writer.appendBoolean(true);
@@ -115,42 +105,34 @@ TEST_F(JsomWriterTest, VerbatimLengthAndNullTexts) {
   writer.appendLabel(nullptr, false);
   writer.appendNull();
   writer.endObject();
-  EXPECT_EQ(R"({"key\"":true,"key":false,null:null})", written());
-}
-
-TEST_F(JsomWriterTest, Integers) {
-  writer.startArray();
-  writer.appendInt(INT_MIN);
-  writer.appendUnsignedInt(UINT_MAX);
-  writer.appendLong(LLONG_MIN);
-  writer.appendUnsignedLong(ULLONG_MAX);
-  writer.endArray();
-  EXPECT_EQ("[-2147483648,4294967295,-9223372036854775808,18446744073709551615]", written());
-
-  out.str("");
-  writer.appendInt(1);
-  writer.appendInt(2);  // top-level values run together
-  EXPECT_EQ("12", written());
+  writer.appendInt(1);  // top-level values run together
+  EXPECT_EQ(R"({"key\"":true,"key":false,null:null}1)", taken(out));
 }
 
 TEST_F(JsomWriterTest, DoublesTrimmedFixedPointAndExponentsBeyond1e16) {
-  EXPECT_EQ("1.5", number(1.5, 6));
-  EXPECT_EQ("2", number(2, 6));
-  EXPECT_EQ("100", number(100, 6));
-  EXPECT_EQ("0", number(0, 6));
-  EXPECT_EQ("0.123457", number(0.1234567, 6));
-  EXPECT_EQ("-0", number(-0.0000001, 6));
-  EXPECT_EQ("12345.000001", number(12345.000001L, 6));
-  EXPECT_EQ("10000000000000000", number(1e16L, 6));
-  EXPECT_EQ("-10000000000000000", number(-1e16L, 6));
-  EXPECT_EQ("-2.000000e+16", number(-2e16L, 6));
-  EXPECT_EQ("2.000000e+16", number(2e16L, 0));
-  EXPECT_EQ("2.000000", number(2, 0));
-  EXPECT_EQ("0.5", number(0.5, 1));
-  EXPECT_EQ("3", number(2.96, 1));
-  EXPECT_EQ("nan", number(std::numeric_limits<long double>::quiet_NaN(), 6));
-  EXPECT_EQ("inf", number(std::numeric_limits<long double>::infinity(), 6));
-  EXPECT_EQ("-inf", number(-std::numeric_limits<long double>::infinity(), 6));
+  const long double nan = std::numeric_limits<long double>::quiet_NaN();
+  const long double inf = std::numeric_limits<long double>::infinity();
+  const std::vector<std::tuple<long double, int, const char*>> cases = {
+      {1.5, 6, "1.5"},
+      {2, 6, "2"},
+      {100, 6, "100"},
+      {0, 6, "0"},
+      {0.1234567, 6, "0.123457"},
+      {-0.0000001, 6, "-0"},
+      {12345.000001L, 6, "12345.000001"},
+      {1e16L, 6, "10000000000000000"},
+      {-1e16L, 6, "-10000000000000000"},
+      {-2e16L, 6, "-2.000000e+16"},
+      {2e16L, 0, "2.000000e+16"},
+      {2, 0, "2.000000"},
+      {0.5, 1, "0.5"},
+      {2.96, 1, "3"},
+      {nan, 6, "nan"},
+      {inf, 6, "inf"},
+      {-inf, 6, "-inf"}};
+  for (const auto& [value, precision, text] : cases) {
+    EXPECT_EQ(text, number(value, precision)) << text;
+  }
 }
 
 // Fixed-point digits are computed without printf where they can be; they
@@ -162,9 +144,7 @@ TEST_F(JsomWriterTest, FixedPointDigitsAreThoseOfPrintf) {
     while (buffer[length - 1] == '0') {
       --length;
     }
-    if (buffer[length - 1] == '.') {
-      --length;
-    }
+    length -= buffer[length - 1] == '.' ? 1 : 0;
     return std::string(buffer, static_cast<size_t>(length));
   };
   std::vector<double> values = {0.0,      -0.0,   0.0078125, 0.0234375, 2.5e-7,
@@ -181,20 +161,19 @@ TEST_F(JsomWriterTest, FixedPointDigitsAreThoseOfPrintf) {
   }
   for (double value : values) {
     for (double signed_ : {value, -value}) {
-      for (int precision = 1; precision <= 9; ++precision) {
-        if (std::fabs(signed_) <= 1e16) {
-          const std::string expected = printfDigits(signed_, precision);
-          ASSERT_EQ(expected, number(signed_, precision)) << signed_ << " at " << precision;
-          char text[JsomWriter::kDoubleTextSize];
-          ASSERT_EQ(expected, std::string(text, JsomWriter::formatDouble(signed_, precision, text)))
-              << signed_ << " as a double at " << precision;
-        }
+      for (int precision = 1; precision <= 9 && std::fabs(signed_) <= 1e16; ++precision) {
+        const std::string expected = printfDigits(signed_, precision);
+        ASSERT_EQ(expected, number(signed_, precision)) << signed_ << " at " << precision;
+        char text[JsomWriter::kDoubleTextSize];
+        ASSERT_EQ(expected, std::string(text, JsomWriter::formatDouble(signed_, precision, text)))
+            << signed_ << " as a double at " << precision;
       }
     }
   }
 }
 
-TEST_F(JsomWriterTest, ValueWhereALabelIsDueIsRefused) {
+// A call out of place writes nothing and says so on one line.
+TEST_F(JsomWriterTest, CallsOutOfPlaceAreRefused) {
   const std::pair<const char*, std::function<void()>> values[] = {
       {"startObject", [&] { writer.startObject(); }},
       {"startArray", [&] { writer.startArray(); }},
@@ -207,38 +186,28 @@ TEST_F(JsomWriterTest, ValueWhereALabelIsDueIsRefused) {
       {"appendDouble", [&] { writer.appendDouble(1, 6); }},
       {"appendBoolean", [&] { writer.appendBoolean(true); }},
       {"appendNull", [&] { writer.appendNull(); }},
-      {"appendJsonValue", [&] { writer.appendJsonValue("1", 1); }},
-  };
+      {"appendJsonValue", [&] { writer.appendJsonValue("1", 1); }}};
   writer.startObject();
   for (const auto& [name, call] : values) {
-    err.str("");
     call();
     EXPECT_EQ(std::string("ERROR: JsonWriter::") + name + "() Invalid sequence. state: {\n",
-              errors());
+              taken(err));
   }
   writer.appendLabel("a", true);
   writer.appendInt(1);
-  err.str("");
   writer.appendInt(2);
-  EXPECT_EQ("ERROR: JsonWriter::appendInt() Invalid sequence. state: }\n", errors());
+  EXPECT_EQ("ERROR: JsonWriter::appendInt() Invalid sequence. state: }\n", taken(err));
   writer.endObject();
-  EXPECT_EQ(R"({"a":1})", written());
-}
+  EXPECT_EQ(R"({"a":1})", taken(out));
 
-TEST_F(JsomWriterTest, LabelsAndClosingsOutOfPlaceAreRefused) {
+  const std::string top = std::string(" state: ") + '\0' + "\n";
   writer.appendLabel("top", true);
-  EXPECT_EQ(std::string("ERROR: JsonWriter::appendLabel() No current object on stack. state: ") +
-                '\0' + "\n",
-            errors());
-  err.str("");
   writer.endObject();
   writer.endArray();
-  EXPECT_EQ(std::string("ERROR: JsonWriter::endObject() No current object on stack. state: ") +
-                '\0' + "\n" +
-                "ERROR: JsonWriter::endArray() No current array on stack. state: " + '\0' + "\n",
-            errors());
-
-  err.str("");
+  EXPECT_EQ("ERROR: JsonWriter::appendLabel() No current object on stack." + top +
+                "ERROR: JsonWriter::endObject() No current object on stack." + top +
+                "ERROR: JsonWriter::endArray() No current array on stack." + top,
+            taken(err));
   writer.startArray();
   writer.appendLabel("in array", true);
   writer.endObject();
@@ -247,8 +216,8 @@ TEST_F(JsomWriterTest, LabelsAndClosingsOutOfPlaceAreRefused) {
   EXPECT_EQ(
       "ERROR: JsonWriter::appendLabel() No current object on stack. state: [\n"
       "ERROR: JsonWriter::endObject() No current object on stack. state: [\n",
-      errors());
-  EXPECT_EQ("[5]", written());
+      taken(err));
+  EXPECT_EQ("[5]", taken(out));
 }
 
 TEST_F(JsomWriterTest, EndCompletesAWaitingLabelAndEverythingOpen) {
@@ -262,16 +231,13 @@ TEST_F(JsomWriterTest, EndCompletesAWaitingLabelAndEverythingOpen) {
   EXPECT_EQ(
       "ERROR: JsonWriter::endObject() No current object on stack. state: :\n"
       "ERROR: JsonWriter::endArray() No current array on stack. state: :\n",
-      errors());
+      taken(err));
   writer.end();
-  EXPECT_EQ(R"({"list":[{"waiting":null}]})", written());
-
-  out.str("");
+  EXPECT_EQ(R"({"list":[{"waiting":null}]})", taken(out));
   writer.end();
-  EXPECT_EQ("", written());
   writer.startArray();  // accepted again after the document ended
   writer.endArray();
-  EXPECT_EQ("[]", written());
+  EXPECT_EQ("[]", taken(out));
 }
 
 }  // namespace

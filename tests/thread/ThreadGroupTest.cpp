@@ -11,7 +11,6 @@
 #include "log/Logger.h"
 #include "tests/CaptureOutput.h"
 #include "tests/thread/ThreadTesting.h"
-#include "thread/DefaultThreadGroup.h"
 #include "thread/MetricRegistry.h"
 #include "thread/ThreadGroup.h"
 
@@ -26,21 +25,20 @@ class PoolMetrics : public MetricRegistry::Visitor {
   explicit PoolMetrics(const std::string& pool) : pool(pool) {}
   bool visit(Metric* metric) override {
     if (metric->instance == pool) {
-      (metric->name == "Busy Count" ? busy : count) = metric;
+      (metric->name == "Busy Count" ? busy : count) = metric->collect();
     }
     return false;
   }
-  double busyNow() { return find()->busy->collect(); }
-  double countNow() { return find()->count->collect(); }
+  // "busy/count" now.
+  std::string now() {
+    MetricRegistry::Instance()->visit(*this);
+    return std::to_string(static_cast<int>(busy)) + "/" + std::to_string(static_cast<int>(count));
+  }
 
  private:
-  PoolMetrics* find() {
-    MetricRegistry::Instance()->visit(*this);
-    return this;
-  }
   const std::string pool;
-  Metric* busy = nullptr;
-  Metric* count = nullptr;
+  double busy = -1;
+  double count = -1;
 };
 
 // A job that holds its worker until released, and says where it ran.
@@ -56,18 +54,6 @@ class BlockingJob : public Runnable {
   pthread_t thread;
 };
 
-TEST(ThreadGroup, OneWorkerServesJobsThatComeOneAfterAnother) {
-  ThreadGroup pool("Serial");
-  PoolMetrics metrics("Serial");
-  std::atomic<int> runs{0};
-  Job job([&] { ++runs; });
-  for (int i = 1; i <= 3; ++i) {
-    pool.spawn(&job, false);
-    ASSERT_TRUE(eventually([&] { return runs == i && metrics.busyNow() == 0.0; }));
-  }
-  EXPECT_EQ(1.0, metrics.countNow());
-}
-
 TEST(ThreadGroup, BlockingJobsGetAWorkerEach) {
   Logger* logger = Logger::getLogger("ThreadGroup");
   logger->setLevel(LogLevel::valueOf("DEBUG"));
@@ -79,14 +65,11 @@ TEST(ThreadGroup, BlockingJobsGetAWorkerEach) {
     pool.spawn(&job, false);
     ASSERT_TRUE(job.started.wait());
   }
-  EXPECT_EQ(3.0, metrics.countNow());
-  EXPECT_EQ(3.0, metrics.busyNow());
-
+  EXPECT_EQ("3/3", metrics.now());
   jobs[1].release.open();
-  ASSERT_TRUE(eventually([&] { return metrics.busyNow() == 2.0; }));
+  ASSERT_TRUE(eventually([&] { return metrics.now() == "2/3"; }));
   jobs[0].release.open();
-  ASSERT_TRUE(eventually([&] { return metrics.busyNow() == 1.0; }));
-  EXPECT_EQ(3.0, metrics.countNow());
+  ASSERT_TRUE(eventually([&] { return metrics.now() == "1/3"; }));
 
   // The worker that came back last takes the next job.
   BlockingJob next;
@@ -159,14 +142,14 @@ TEST(ThreadGroup, CloseEndsEveryWorkerOnce) {
   ASSERT_TRUE(busy.started.wait());
   Job quick([] {});
   pool.spawn(&quick, false);
-  ASSERT_TRUE(eventually([&] { return metrics.busyNow() == 1.0; }));
+  ASSERT_TRUE(eventually([&] { return metrics.now() == "1/2"; }));
   EXPECT_EQ(2, countThreadsNamed("Closing Worker"));
 
   std::thread closer([&] { pool.close(); });
   busy.release.open();  // close() waits for the running job
   closer.join();
   pool.close();
-  EXPECT_EQ(0.0, metrics.countNow());
+  EXPECT_EQ("0/0", metrics.now());
   EXPECT_TRUE(eventually([] { return countThreadsNamed("Closing Worker") == 0; }));
 }
 
@@ -192,19 +175,6 @@ TEST(ThreadGroup, AJobMayCloseOrDeleteItsOwnPool) {
   EXPECT_TRUE(eventually([] {
     return countThreadsNamed("SelfClosing Wor") + countThreadsNamed("SelfDeleting Wo") == 0;
   }));
-}
-
-TEST(ThreadGroup, DefaultPoolWorkersCarryItsName) {
-  ThreadGroup* pool = DefaultThreadGroup::Instance();
-  EXPECT_EQ(pool, DefaultThreadGroup::Instance());
-  PoolMetrics metrics("Default");
-  BlockingJob job;
-  pool->spawn(&job, false);
-  ASSERT_TRUE(job.started.wait());
-  EXPECT_GE(countThreadsNamed("Default Worker"), 1);
-  job.release.open();
-  // The pool is never closed: wait until the job is done with its gates.
-  EXPECT_TRUE(eventually([&] { return metrics.busyNow() == 0.0; }));
 }
 
 // A job that deletes itself when it runs, and marks its slot when deleted

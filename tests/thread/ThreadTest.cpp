@@ -1,16 +1,23 @@
+#include <errno.h>
+
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "tests/CaptureOutput.h"
 #include "tests/thread/ThreadTesting.h"
+#include "thread/Lock.h"
+#include "thread/MetricRegistry.h"
 #include "thread/Thread.h"
 
 namespace orvel {
 namespace {
 
 using namespace testing;
+using testing::CaptureOutput;
 
 // A thread that opens a gate when it is deleted.
 class ProbeThread : public Thread {
@@ -71,6 +78,106 @@ TEST(Thread, AFailedCreationIsReportedAndGivesTheReferenceBack) {
   EXPECT_EQ("Thread::start()  pthread_create failed\n", err.finish());
   EXPECT_TRUE(deleted.wait());
   EXPECT_EQ(0, runs);
+}
+
+TEST(Lock, DeadlineCarriesIntoTheNextSecond) {
+  timespec deadline = Lock::deadlineAfter({10, 800000999}, 1500);
+  EXPECT_EQ(12, deadline.tv_sec);
+  EXPECT_EQ(300000000, deadline.tv_nsec);  // whole microseconds of now, as stated
+
+  deadline = Lock::deadlineAfter({5, 0}, 999);
+  EXPECT_EQ(5, deadline.tv_sec);
+  EXPECT_EQ(999000000, deadline.tv_nsec);
+
+  deadline = Lock::deadlineAfter({5, 1000}, 60000);
+  EXPECT_EQ(65, deadline.tv_sec);
+  EXPECT_EQ(1000, deadline.tv_nsec);
+}
+
+TEST(Lock, TimedWaitsRunTheirTimeSilently) {
+  Lock lock;
+  CaptureOutput err(2);
+  auto begin = std::chrono::steady_clock::now();
+  lock.lock();
+  lock.wait(0);
+  lock.wait(1500);
+  lock.unlock();
+  auto waited = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(waited, std::chrono::milliseconds(1500));
+  EXPECT_EQ("", err.finish());
+}
+
+TEST(Lock, NotifyWakesAWaiter) {
+  Lock lock;
+  bool ready = false;
+  bool seen = false;
+  std::thread waiter([&] {
+    Synchronized hold(lock);
+    while (!ready) {
+      lock.wait();
+    }
+    seen = true;
+  });
+  {
+    Synchronized hold(lock);
+    ready = true;
+    lock.notify();
+  }
+  waiter.join();
+  EXPECT_TRUE(seen);
+}
+
+TEST(Lock, FailuresArePrintedWithTheSystemText) {
+  CaptureOutput err(2);
+  errno = 0;
+  Lock::reportFailure(EINVAL, "pthread_mutex_lock() error");
+  EXPECT_EQ(EINVAL, errno);
+  Lock::reportFailure(0, "pthread_mutex_unlock() error");
+  EXPECT_EQ("pthread_mutex_lock() error: Invalid argument\n", err.finish());
+}
+
+class FixedMetric : public Metric {
+ public:
+  double collect() override { return 42.0; }
+};
+
+// Counts the metrics it is shown, stopping at the first when asked to.
+class Counter : public MetricRegistry::Visitor {
+ public:
+  explicit Counter(bool stopAtFirst) : stopAtFirst(stopAtFirst) {}
+  bool visit(Metric* metric) override {
+    ++calls;
+    mine += metric->category == "Test" ? 1 : 0;
+    return stopAtFirst;
+  }
+  const bool stopAtFirst;
+  int calls = 0;
+  int mine = 0;
+};
+
+TEST(MetricRegistry, ListsEachMetricOnceUntilRemoved) {
+  MetricRegistry* registry = MetricRegistry::Instance();
+  EXPECT_EQ(registry, MetricRegistry::Instance());
+  FixedMetric first;
+  FixedMetric second;
+  first.category = second.category = "Test";
+  registry->addMetric(&first);
+  registry->addMetric(&first);
+  registry->addMetric(&second);
+
+  Counter all(false);
+  registry->visit(all);
+  EXPECT_EQ(2, all.mine);
+  Counter one(true);
+  registry->visit(one);
+  EXPECT_EQ(1, one.calls);
+
+  registry->removeMetric(&first);
+  registry->removeMetric(&first);
+  registry->removeMetric(&second);
+  Counter none(false);
+  registry->visit(none);
+  EXPECT_EQ(0, none.mine);
 }
 
 }  // namespace

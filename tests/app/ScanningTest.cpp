@@ -1,0 +1,154 @@
+#include <dirent.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/LineProcessor.h"
+#include "app/TraceScan.h"
+#include "fuzz/ScanCheck.h"
+#include "tests/app/Subprocess.h"
+
+namespace orvel {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class LineCollector : public LineProcessor {
+ public:
+  void processLine(const std::string& line) override { lines.push_back(line); }
+  void feed(const std::string& bytes) {
+    processBuffer(bytes.data(), static_cast<int>(bytes.size()));
+  }
+
+  Lines lines;
+};
+
+// Feeds input in blocks of blockSize bytes, or one processChar call per
+// byte when blockSize is 0, then ends it.
+Lines split(const std::string& input, size_t blockSize) {
+  LineCollector collector;
+  for (size_t at = 0; at < input.size(); at += blockSize == 0 ? 1 : blockSize) {
+    if (blockSize == 0) {
+      collector.processChar(input[at]);
+    } else {
+      collector.feed(input.substr(at, blockSize));
+    }
+  }
+  collector.processEOF();
+  return collector.lines;
+}
+
+TEST(LineProcessor, SplitsLinesTheSameWhateverTheBlockSize) {
+  const std::vector<std::pair<std::string, Lines>> cases = {
+      {"", {}},
+      {"a\r\nb", {"a", "b"}},
+      {"\n\n", {"", ""}},
+      {"end\n", {"end"}},
+      {"\r", {""}},
+      {"\r\n\r", {"", ""}},
+      {"a\rb\r\r\nc\r", {"ab", "c"}},
+      {"\n\rx", {"", "x"}},
+      {std::string("nul\0byte\n\x80\xff\x7f", 12), {std::string("nul\0byte", 8), "\x80\xff\x7f"}},
+      {"first line\nsecond, longer line\r\n\nlast",
+       {"first line", "second, longer line", "", "last"}},
+  };
+  for (const auto& [input, expected] : cases) {
+    for (size_t blockSize = 0; blockSize <= input.size() + 1; ++blockSize) {
+      EXPECT_EQ(expected, split(input, blockSize)) << "block size " << blockSize;
+    }
+  }
+}
+
+// A subclass that counts, filters or tees bytes sees each byte of a block.
+TEST(LineProcessor, EveryByteOfABlockGoesThroughProcessChar) {
+  class Tee : public LineCollector {
+   public:
+    void processChar(char c) override {
+      seen.push_back(c);
+      LineCollector::processChar(c);
+    }
+    std::string seen;
+  } tee;
+  const std::string input("ab\r\nc\0d\ne", 9);
+  tee.feed(input.substr(0, 5));
+  tee.feed(input.substr(5));
+  tee.processEOF();
+  EXPECT_EQ(input, tee.seen);
+  EXPECT_EQ((Lines{"ab", std::string("c\0d", 3), "e"}), tee.lines);
+}
+
+// After an error or the end nothing more is taken, until a reset opens
+// the processor again with an empty line.
+TEST(LineProcessor, ErrorsAndEndsCloseUntilReset) {
+  LineCollector collector;
+  collector.feed("kept\npartial");
+  collector.processError("read failed");
+  collector.feed("more\n");
+  collector.processEOF();
+  collector.reset();
+  collector.processBuffer("no\n", 0);
+  collector.processBuffer("no\n", -1);
+  collector.feed("last");
+  collector.processEOF();
+  collector.processEOF();
+  collector.feed("late\n");
+  collector.processEOF();
+  EXPECT_EQ((Lines{"kept", "last"}), collector.lines);
+}
+
+TEST(TraceScan, RealLinesAreReadByHand) {
+  unsigned int tid = 0;
+  double time = 0.0;
+  const char* marker = nullptr;
+  size_t markerLength = 0;
+  // The marker is a view of the line, which must outlive it.
+  const std::string marked =
+      "         ui_main-9919    [001] ...1.  3842.413771: tracing_mark_write: B|9918|doFrame";
+  EXPECT_EQ(3, scan::ftraceMarkerLine(marked.c_str(), marked.size(), true,
+                                      marked.c_str() + marked.size() + 1, &tid, &time, &marker,
+                                      &markerLength));
+  EXPECT_EQ(9919u, tid);
+  EXPECT_EQ(std::strtod("3842.413771", nullptr), time);
+  EXPECT_EQ("B|9918|doFrame", std::string(marker, markerLength));
+
+  const std::string line = "[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>";
+  char text[513];
+  const char* rest = nullptr;
+  EXPECT_EQ(3, scan::straceLine(line.c_str(), line.size(), true, true,
+                                line.c_str() + line.size() + 1, &tid, &time, text, &rest));
+  EXPECT_EQ(9953u, tid);
+  EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
+  char closing = 0;
+  const char* name = nullptr;
+  size_t length = 0;
+  EXPECT_EQ(2, scan::straceUnfinished(rest, &name, &length, &closing));
+  EXPECT_EQ("rseq", std::string(name, length));
+  EXPECT_EQ('>', closing);
+  EXPECT_EQ(1, scan::straceResumed("... rseq resumed>) = 0 <0.000029>", nullptr, &time));
+  EXPECT_EQ(std::strtod("0.000029", nullptr), time);
+}
+
+// The scanner fuzzer's seeds hold every form sscanf may read differently
+// from a quick guess: each scanner must give sscanf's result or leave the
+// text to it.
+TEST(TraceScan, AgreesWithSscanfOnEverySeedOfTheFuzzer) {
+  DIR* seeds = opendir(ORVEL_SCAN_SEEDS);
+  ASSERT_NE(nullptr, seeds);
+  int checked = 0;
+  while (dirent* entry = readdir(seeds)) {
+    if (entry->d_name[0] != '.') {
+      const std::string line =
+          testing::readWholeFile(ORVEL_SCAN_SEEDS "/" + std::string(entry->d_name));
+      EXPECT_EQ("", fuzzing::scanMismatch(line)) << entry->d_name << ": " << line;
+      ++checked;
+    }
+  }
+  closedir(seeds);
+  EXPECT_GE(checked, 150);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,441 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/LineProcessor.h"
+#include "io/LinuxBasicFile.h"
+#include "io/LinuxPipe.h"
+#include "io/LinuxSelector.h"
+#include "io/PortableBasicFileFactory.h"
+#include "io/PortableFileProcessor.h"
+#include "io/PortableSelectorFactory.h"
+#include "tests/ScratchTest.h"
+#include "tests/thread/ThreadTesting.h"
+
+namespace orvel {
+namespace {
+
+using testing::Gate;
+
+// Cases run in a scratch folder of their own.
+class FilesTest : public testing::ScratchTest {
+ protected:
+  static int fdOf(PortableFile* file) { return dynamic_cast<LinuxFileExt*>(file->ext())->getFd(); }
+};
+
+TEST_F(FilesTest, OpenFailures) {
+  std::unique_ptr<PortableBasicFile> file(PortableBasicFileFactory::createBasicFile());
+  EXPECT_EQ(-1, fdOf(file.get()));
+  EXPECT_EQ(-4, file->openFile(path("missing").c_str(), 0));
+  EXPECT_EQ(-1, fdOf(file.get()));
+  EXPECT_EQ(-2, file->openFile(folder.c_str(), 1));  // a folder cannot be written
+  char buffer[4];
+  EXPECT_EQ(-2, file->read(buffer, sizeof buffer));
+  EXPECT_EQ(-2, file->write("x", 1));
+
+  writeFile(path("secret"), "x");
+  chmod(path("secret").c_str(), 0);
+  if (geteuid() == 0) {
+    // root reads whatever the permission bits say.
+    EXPECT_EQ(0, file->openFile(path("secret").c_str(), 0));
+  } else {
+    EXPECT_EQ(-3, file->openFile(path("secret").c_str(), 0));
+  }
+}
+
+TEST_F(FilesTest, CreateAppendAndNoTruncation) {
+  mode_t savedMask = umask(0);
+  LinuxBasicFile created;
+  ASSERT_EQ(0, created.openFile(path("new").c_str(), 0x40 | 1));
+  struct stat status;
+  stat(path("new").c_str(), &status);
+  umask(savedMask);
+  EXPECT_EQ(0664u, status.st_mode & 0777);
+  EXPECT_EQ(5, created.write("hello", 5));
+  created.close();
+  created.close();
+
+  LinuxBasicFile appending;
+  ASSERT_EQ(0, appending.openFile(path("new").c_str(), 0x40 | 0x400 | 1));
+  EXPECT_EQ(1, appending.write("!", 1));
+  LinuxBasicFile overwriting;
+  ASSERT_EQ(0, overwriting.openFile(path("new").c_str(), 2));
+  EXPECT_EQ(1, overwriting.write("J", 1));
+
+  LinuxBasicFile reading;
+  ASSERT_EQ(0, reading.openFile(path("new").c_str(), 3));  // 3 reads
+  char buffer[16];
+  EXPECT_EQ(6, reading.read(buffer, sizeof buffer));
+  EXPECT_EQ("Jello!", std::string(buffer, 6));
+  EXPECT_EQ(0, reading.read(buffer, sizeof buffer));
+  EXPECT_FALSE(reading.isEOF());
+  int first = reading.getFd();
+  ASSERT_EQ(0, reading.openFile(path("new").c_str(), 0));
+  EXPECT_EQ(first, reading.getFd());  // the earlier descriptor was closed, and reused
+  EXPECT_EQ(-2, reading.write("x", 1));
+}
+
+// A 32-bit build needs 64-bit file offsets to open such a file at all.
+TEST_F(FilesTest, FilesPastFourGigabytesOpenAndRead) {
+  const off_t fourGigabytes = off_t(1) << 32;
+  const std::string big = path("big");
+  int fd = open(big.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_NE(-1, fd);
+  // Sparse: the first 4 GB take no room on the disk.
+  ASSERT_EQ(0, ftruncate(fd, fourGigabytes + 100));
+  ASSERT_EQ(4, pwrite(fd, "tail", 4, fourGigabytes + 10));
+  close(fd);
+
+  LinuxBasicFile file;
+  ASSERT_EQ(0, file.openFile(big.c_str(), 0));
+  ASSERT_EQ(fourGigabytes, lseek(fdOf(&file), fourGigabytes, SEEK_SET));
+  char buffer[200] = {};
+  ASSERT_EQ(100, file.read(buffer, sizeof buffer));
+  EXPECT_EQ("tail", std::string(buffer + 10, 4));
+  EXPECT_EQ(0, file.read(buffer, sizeof buffer));
+}
+
+TEST_F(FilesTest, AnonymousPipes) {
+  LinuxPipe readEnd;
+  readEnd.setNonBlocking(true);
+  std::unique_ptr<PortablePipe> writeEnd(readEnd.openAnonymousPipe());
+  ASSERT_NE(nullptr, writeEnd);
+  EXPECT_NE(0, fcntl(fdOf(&readEnd), F_GETFL) & O_NONBLOCK);
+  EXPECT_NE(0, fcntl(fdOf(writeEnd.get()), F_GETFL) & O_NONBLOCK);
+
+  char buffer[8];
+  EXPECT_EQ(-1, readEnd.read(buffer, sizeof buffer));
+  EXPECT_EQ(3, writeEnd->write("abc", 3));
+  EXPECT_EQ(3, readEnd.read(buffer, sizeof buffer));
+  writeEnd->close();
+  EXPECT_EQ(0, readEnd.read(buffer, sizeof buffer));
+
+  LinuxBasicFile file;
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  file.setFd(ends[0]);
+  file.setNonBlocking(true);  // applied to the open descriptor
+  EXPECT_NE(0, fcntl(ends[0], F_GETFL) & O_NONBLOCK);
+  file.setNonBlocking(false);
+  EXPECT_EQ(0, fcntl(ends[0], F_GETFL) & O_NONBLOCK);
+  close(ends[1]);
+}
+
+TEST_F(FilesTest, NamedPipes) {
+  writeFile(path("plain"), "x");
+  LinuxPipe notAPipe;
+  EXPECT_EQ(-5, notAPipe.openNamedPipe(path("plain").c_str(), 0));
+  EXPECT_EQ(-4, notAPipe.openNamedPipe(path("absent").c_str(), 0));
+
+  // A blocking reader keeps reading from the next writer.
+  const std::string fifo = path("fifo");
+  std::thread writers([&] {
+    for (const char* text : {"first", "second"}) {
+      LinuxPipe writer;
+      while (writer.openNamedPipe(fifo.c_str(), 0x40 | 1) != 0) {
+        std::this_thread::yield();
+      }
+      writer.write(text, 5);
+    }
+  });
+  LinuxPipe reader;
+  ASSERT_EQ(0, reader.openNamedPipe(fifo.c_str(), 0x40));
+  char buffer[5];
+  std::string got;
+  while (got.size() < 10) {
+    int count = reader.read(buffer, sizeof buffer);
+    ASSERT_GT(count, 0);
+    got.append(buffer, count);
+  }
+  writers.join();
+  EXPECT_EQ("firstsecon", got);
+
+  // Made non-blocking after opening, it reopens without waiting for a writer.
+  reader.setNonBlocking(true);
+  int count;
+  do {
+    count = reader.read(buffer, sizeof buffer);
+  } while (count > 0);
+  EXPECT_EQ(-1, count);
+  EXPECT_NE(-1, fdOf(&reader));
+}
+
+// A pipe whose read end is registered, and whose deletion is seen.
+class WatchedPipe : public LinuxPipe {
+ public:
+  explicit WatchedPipe(Gate* deleted) : deleted(deleted) { writeEnd.reset(openAnonymousPipe()); }
+  ~WatchedPipe() override { deleted->open(); }
+  void send(const std::string& text) { writeEnd->write(text.data(), text.size()); }
+
+  std::unique_ptr<PortablePipe> writeEnd;
+
+ private:
+  Gate* const deleted;
+};
+
+// Records the callbacks; onCanRead reads what is there and keeps the file
+// while keep says so. Runs on the selector's thread, read after the gates.
+class Recorder : public PortableSelector::Listener {
+ public:
+  bool onCanRead(PortableSelector*, PortableFile* file) override {
+    char buffer[64];
+    int count = file->read(buffer, sizeof buffer);
+    if (count > 0) {
+      received.append(buffer, count);
+      if (received.find('\n') != std::string::npos) {
+        lineSeen.open();
+      }
+    }
+    return keep;
+  }
+  bool onError(PortableSelector*, PortableFile*, int) override { return false; }
+  void onClose(PortableSelector*, PortableFile* file) override {
+    closed.push_back(file);
+    if (closed.size() == expectedCloses) {
+      allClosed.open();
+    }
+  }
+
+  bool keep = true;
+  std::string received;
+  std::vector<PortableFile*> closed;
+  size_t expectedCloses = 1;
+  Gate lineSeen;
+  Gate allClosed;
+};
+
+TEST(LinuxSelector, ReadsAddedFilesUntilTheListenerLetsGo) {
+  Recorder recorder;  // both outlive the selector
+  Gate deleted;
+  std::unique_ptr<PortableSelector> selector(PortableSelectorFactory::createSelector());
+  recorder.keep = false;
+  WatchedPipe* pipe = new WatchedPipe(&deleted);
+  ASSERT_TRUE(selector->addFile(pipe, &recorder));
+  EXPECT_TRUE(selector->addFile(pipe, &recorder));  // already there, same listener
+  Recorder other;
+  EXPECT_FALSE(selector->addFile(pipe, &other));
+  pipe->send("line\n");
+  ASSERT_TRUE(recorder.lineSeen.wait());
+  ASSERT_TRUE(recorder.allClosed.wait());
+  EXPECT_TRUE(deleted.wait());
+  EXPECT_EQ("line\n", recorder.received);
+  EXPECT_EQ(1u, recorder.closed.size());
+}
+
+TEST(LinuxSelector, ClosingFilesAndTheSelector) {
+  Recorder recorder;  // both outlive the selector
+  Gate deleted[3];
+  std::unique_ptr<PortableSelector> selector(PortableSelectorFactory::createSelector());
+  WatchedPipe* pipes[3];
+  for (int i = 0; i < 3; ++i) {
+    pipes[i] = new WatchedPipe(&deleted[i]);
+    ASSERT_TRUE(selector->addFile(pipes[i], &recorder));
+  }
+  selector->closeFile(pipes[0]);
+  selector->closeFile(reinterpret_cast<PortableFile*>(&recorder));  // unknown: ignored
+  ASSERT_TRUE(deleted[0].wait());
+
+  selector->closeSelector();
+  EXPECT_EQ(3u, recorder.closed.size());
+  selector->closeSelector();
+  Gate extraDeleted;
+  WatchedPipe* late = new WatchedPipe(&extraDeleted);
+  EXPECT_FALSE(selector->addFile(late, &recorder));
+  delete late;
+}
+
+TEST(LinuxSelector, RefusesWhatSelectCannotWatch) {
+  Recorder recorder;  // outlives the selector
+  std::unique_ptr<PortableSelector> selector(PortableSelectorFactory::createSelector());
+  LinuxBasicFile closedFile;
+  EXPECT_FALSE(selector->addFile(&closedFile, &recorder));
+  EXPECT_FALSE(selector->addFile(nullptr, &recorder));
+  EXPECT_FALSE(selector->addFile(&closedFile, nullptr));
+
+  rlimit limit;
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_cur <= FD_SETSIZE && limit.rlim_max > FD_SETSIZE + 1) {
+    limit.rlim_cur = FD_SETSIZE + 1;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  LinuxBasicFile high;
+  high.setFd(dup2(ends[0], FD_SETSIZE));
+  ASSERT_EQ(FD_SETSIZE, high.getFd());
+  EXPECT_FALSE(selector->addFile(&high, &recorder));
+  close(ends[0]);
+  close(ends[1]);
+}
+
+TEST(LinuxSelector, WakeUpTimeouts) {
+  timeval timeout = LinuxSelector::wakeUpTimeout(1.5);
+  EXPECT_EQ(1, timeout.tv_sec);
+  EXPECT_EQ(500000, timeout.tv_usec);
+  timeout = LinuxSelector::wakeUpTimeout(1e-9);
+  EXPECT_EQ(0, timeout.tv_sec);
+  EXPECT_EQ(1, timeout.tv_usec);
+  timeout = LinuxSelector::wakeUpTimeout(1e12);
+  EXPECT_EQ(2147483647, timeout.tv_sec);
+
+  // A selector that wakes up now and then still reads its files.
+  Recorder recorder;  // both outlive the selector, which calls them until closed
+  Gate deleted;
+  LinuxSelector selector;
+  selector.setWakeUpInterval(0.001);
+  WatchedPipe* pipe = new WatchedPipe(&deleted);
+  ASSERT_TRUE(selector.addFile(pipe, &recorder));
+  usleep(20000);
+  pipe->send("late\n");
+  EXPECT_TRUE(recorder.lineSeen.wait());
+}
+
+TEST(LinuxSelector, ALoopThatNeverStartsDoesNotHoldUpClosing) {
+  Recorder recorder;
+  std::unique_ptr<PortableSelector> selector;
+  {
+    testing::FailThreadCreation failing;
+    selector.reset(PortableSelectorFactory::createSelector());
+  }
+  Gate deleted;
+  WatchedPipe* pipe = new WatchedPipe(&deleted);
+  // Refused when no thread could be started; accepted otherwise (an idle
+  // worker of the default pool took the loop).
+  if (selector->addFile(pipe, &recorder)) {
+    selector->closeSelector();
+    EXPECT_TRUE(deleted.wait());
+  } else {
+    delete pipe;
+  }
+  selector->closeSelector();
+}
+
+// Records what reaches it; called on the selector's thread, read by the
+// test after waitTilDone or close, which order the two.
+class RecordingProcessor : public BlockProcessor {
+ public:
+  void processBuffer(const char* data, int length) override {
+    blocks.push_back(length);
+    bytes.append(data, length);
+  }
+  void processEOF() override { ++ends; }
+  void processError(const char* message) override { errors.push_back(message); }
+
+  std::vector<int> blocks;
+  std::string bytes;
+  std::vector<std::string> errors;
+  int ends = 0;
+};
+
+// A file of the given text, opened for reading; the caller owns it until
+// a file processor takes it.
+PortableBasicFile* fileWith(const std::string& text) {
+  char name[] = "/tmp/orvel-input-XXXXXX";
+  int fd = mkstemp(name);
+  if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    return nullptr;
+  }
+  close(fd);
+  PortableBasicFile* file = PortableBasicFileFactory::createBasicFile();
+  file->openFile(name, 0);
+  unlink(name);
+  return file;
+}
+
+TEST(PortableFileProcessor, DeliversBlocksOfTheBufferSizeThenOneEnd) {
+  RecordingProcessor big;
+  {
+    PortableFileProcessor pump(fileWith(std::string(100000, 'x')), &big, 65536);
+    ASSERT_TRUE(pump.waitTilDone(10000));
+  }
+  EXPECT_EQ((std::vector<int>{65536, 34464}), big.blocks);
+  EXPECT_EQ(1, big.ends);
+
+  RecordingProcessor tiny;
+  PortableFileProcessor pump(fileWith("abc"), &tiny, 0);
+  ASSERT_TRUE(pump.waitTilDone(10000));
+  EXPECT_EQ((std::vector<int>{1, 1, 1}), tiny.blocks);
+  pump.close();
+  pump.close();
+  EXPECT_EQ(1, tiny.ends);
+}
+
+TEST(PortableFileProcessor, ShortInputsFinishAtOnce) {
+  // The end of an empty file can be handled before the constructor returns.
+  for (const char* text : {"", "one line\n"}) {
+    for (int round = 0; round < 200; ++round) {
+      RecordingProcessor processor;
+      PortableFileProcessor pump(fileWith(text), &processor, 65536);
+      ASSERT_TRUE(pump.waitTilDone(5000)) << "round " << round;
+      ASSERT_EQ(1, processor.ends);
+      ASSERT_EQ(text, processor.bytes);
+    }
+  }
+}
+
+TEST(PortableFileProcessor, SetUpFailuresFinishAtOnce) {
+  RecordingProcessor processor;
+  std::unique_ptr<PortableBasicFile> kept(fileWith("x"));  // refused: still ours
+  PortableFileProcessor noProcessor(kept.get(), nullptr, 16);
+  EXPECT_FALSE(noProcessor.registered());
+  EXPECT_TRUE(noProcessor.waitTilDone(0));
+
+  std::unique_ptr<PortableBasicFile> unopened(PortableBasicFileFactory::createBasicFile());
+  PortableFileProcessor noDescriptor(unopened.get(), &processor, 16);
+  EXPECT_FALSE(noDescriptor.registered());
+  EXPECT_TRUE(noDescriptor.waitTilDone(0));
+  noDescriptor.close();
+  EXPECT_EQ(0, processor.ends);
+}
+
+// A pipe stays watched while its writer pauses, also after a read that
+// finds nothing for now; an input that never ends is closed with one end.
+TEST(PortableFileProcessor, InputThatNeverEndsIsClosedWithOneEnd) {
+  class PausingPipe : public LinuxPipe {
+   public:
+    int read(void* buffer, unsigned int length) override {
+      return paused++ == 0 ? -1 : LinuxPipe::read(buffer, length);
+    }
+    int paused = 0;
+  };
+  PausingPipe* readEnd = new PausingPipe();
+  std::unique_ptr<PortablePipe> writeEnd(readEnd->openAnonymousPipe());
+  writeEnd->write("first ", 6);
+  RecordingProcessor processor;
+  PortableFileProcessor pump(readEnd, &processor, 64);
+  EXPECT_FALSE(pump.waitTilDone(200));
+  writeEnd->write("second", 6);
+  EXPECT_FALSE(pump.waitTilDone(200));
+  pump.close();
+  EXPECT_EQ("first second", processor.bytes);
+  EXPECT_EQ(1, processor.ends);
+  EXPECT_TRUE(pump.waitTilDone(0));
+}
+
+TEST(PortableFileProcessor, AReadErrorIsReportedThenEnds) {
+  // A descriptor open for writing only cannot be read.
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  LinuxBasicFile* writeOnly = new LinuxBasicFile();
+  writeOnly->setFd(ends[1]);
+  RecordingProcessor processor;
+  {
+    PortableFileProcessor pump(writeOnly, &processor, 64);
+    close(ends[0]);  // the write end now reports readiness (an error)
+    ASSERT_TRUE(pump.waitTilDone(10000));
+  }
+  EXPECT_EQ(std::vector<std::string>{"File processing error -2"}, processor.errors);
+  EXPECT_EQ(1, processor.ends);
+}
+
+}  // namespace
+}  // namespace orvel

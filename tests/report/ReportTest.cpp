@@ -1,0 +1,306 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "json/JSOM.h"
+#include "report/ChromeTrace.h"
+#include "report/SpanReport.h"
+#include "report/Summary.h"
+#include "tests/ScratchTest.h"
+#include "tests/app/Subprocess.h"
+
+namespace orvel {
+namespace {
+
+using testing::ProgramResult;
+using testing::readWholeFile;
+using testing::runProgram;
+
+std::string errorOf(const std::string& text) {
+  SpanReport report;
+  std::string error;
+  return readSpanReport(text, &report, &error) ? "" : error;
+}
+
+TEST(SpanReport, ReadsWhatSpanmillWrites) {
+  // Raw control bytes and bytes that are not UTF-8 pass through spanmill's
+  // writer; escapes and white space are read as JSON has them.
+  SpanReport report;
+  std::string error;
+  ASSERT_TRUE(readSpanReport(
+      "{\"sections\":[\"a\\\"b\",\"\x01\xff\",\"\\u00e9\\ud83d\\ude00\"],\"pc\":[[\"\",0],[\"x.c:"
+      "1\",2]],"
+      " \"threads\" : {\"42\":{\"trace\":[[0,5,0],[1.25e-1,-3,1]]},\"7\":{\"trace\":[]}}}\n",
+      &report, &error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"a\"b", "\x01\xff", "\xc3\xa9\xf0\x9f\x98\x80"}),
+            report.sections);
+  ASSERT_EQ(2u, report.pcs.size());
+  EXPECT_EQ("x.c:1", report.pcs[1].location);
+  EXPECT_EQ(2u, report.pcs[1].nameIndex);
+  ASSERT_EQ(2u, report.threads.size());
+  EXPECT_EQ("42", report.threads[0].tid);
+  ASSERT_EQ(2u, report.threads[0].spans.size());
+  EXPECT_EQ(0.125, report.threads[0].spans[1].start);
+  EXPECT_EQ(-3, report.threads[0].spans[1].micros);
+  EXPECT_EQ(1u, report.threads[0].spans[1].pc);
+  EXPECT_TRUE(report.threads[1].spans.empty());
+
+  ASSERT_TRUE(
+      readSpanReport("{\"sections\":[\"\\/\\b\\f\\n\\r\\t\\\\\\ud800x\"],\"pc\":[],\"threads\":{}}",
+                     &report, &error))
+      << error;
+  EXPECT_EQ("/\b\f\n\r\t\\\xef\xbf\xbdx", report.sections[0]);  // a lone surrogate replaced
+}
+
+TEST(SpanReport, SaysWhatIsWrong) {
+  EXPECT_EQ("not JSON: expected '{' at byte 0", errorOf("nope"));
+  EXPECT_EQ("not JSON: expected the end of a string at byte 15", errorOf("{\"sections\":[\"a"));
+  EXPECT_EQ("missing \"threads\"", errorOf("{\"sections\":[],\"pc\":[]}"));
+  EXPECT_EQ("\"pc\" before \"sections\"", errorOf("{\"pc\":[],\"sections\":[],\"threads\":{}}"));
+  EXPECT_EQ("\"pc\" row 0 refers to section 1 of 1",
+            errorOf("{\"sections\":[\"a\"],\"pc\":[[\"\",1]],\"threads\":{}}"));
+  EXPECT_EQ("thread 3: span 1 refers to \"pc\" row 1 of 1",
+            errorOf("{\"sections\":[\"a\"],\"pc\":[[\"\",0]],\"threads\":{\"3\":{\"trace\":"
+                    "[[0,1,0],[0,1,1]]}}}"));
+  EXPECT_EQ("thread 3: span 0 is not three numbers (start, microseconds, pc row) at byte 57",
+            errorOf("{\"sections\":[\"a\"],\"pc\":[[\"\",0]],\"threads\":{\"3\":{\"trace\":"
+                    "[[0,1]]}}}"));
+  EXPECT_EQ("thread label \"main\" is not a thread id",
+            errorOf("{\"sections\":[],\"pc\":[],\"threads\":{\"main\":{\"trace\":[]}}}"));
+  EXPECT_EQ("thread 3 has no \"trace\"",
+            errorOf("{\"sections\":[],\"pc\":[],\"threads\":{\"3\":{}}}"));
+  EXPECT_EQ("not JSON: text after the report at byte 36",
+            errorOf("{\"sections\":[],\"pc\":[],\"threads\":{}}x"));
+  EXPECT_EQ("", errorOf("{\"sections\":[],\"other\":[1,{\"x\":null}],\"pc\":[],\"threads\":{}}"));
+}
+
+// One report: thread 1 and 2, sections a and b, b with a location.
+SpanReport twoThreads(const std::vector<long long>& a1, const std::vector<long long>& b1,
+                      const std::vector<long long>& a2) {
+  SpanReport report;
+  report.name = "r.json";
+  report.sections = {"a", "b"};
+  report.pcs = {{"", 0}, {"b.c:9", 1}};
+  report.threads = {{"1", {}}, {"2", {}}};
+  for (long long micros : a1) {
+    report.threads[0].spans.push_back({0.0, micros, 0});
+  }
+  for (long long micros : b1) {
+    report.threads[0].spans.push_back({0.0, micros, 1});
+  }
+  for (long long micros : a2) {
+    report.threads[1].spans.push_back({0.0, micros, 0});
+  }
+  return report;
+}
+
+TEST(Summary, StatisticsOfOddEvenSingleZeroAndNegativeCounts) {
+  // a: 50 10 40 20 30 and 60 on thread 2: an even count of six.
+  std::vector<SummaryRow> rows = summarize({twoThreads({50, 10, 40, 20, 30}, {7}, {60})}, false);
+  ASSERT_EQ(2u, rows.size());
+  const SummaryRow& a = rows[0];
+  EXPECT_EQ("a", a.name);
+  EXPECT_EQ(6u, a.count);
+  EXPECT_EQ(210, a.total);
+  EXPECT_EQ(35, a.mean);
+  EXPECT_EQ(10, a.min);
+  EXPECT_EQ(35, a.median);  // (30 + 40) / 2
+  EXPECT_EQ(60, a.p95);     // the ceil(5.7) = 6th of six
+  EXPECT_EQ(60, a.max);
+  EXPECT_DOUBLE_EQ(210.0 / 217, a.share);
+  EXPECT_EQ("b.c:9", rows[1].location);
+  EXPECT_EQ(7, rows[1].median);  // a single span is every statistic
+  EXPECT_EQ(7, rows[1].p95);
+
+  // An odd count; the 95th percentile of twenty-one is the twentieth.
+  std::vector<long long> many;
+  for (long long i = 21; i >= 1; --i) {
+    many.push_back(i);
+  }
+  rows = summarize({twoThreads(many, {0, 0}, {})}, false);
+  EXPECT_EQ(11, rows[0].median);
+  EXPECT_EQ(20, rows[0].p95);
+  EXPECT_EQ(0, rows[1].total);
+  EXPECT_EQ(0, rows[1].share);
+
+  // Negative durations (an end before its begin) count as they are.
+  rows = summarize({twoThreads({-5, 5, -10}, {}, {})}, false);
+  EXPECT_EQ(-10, rows[0].total);
+  EXPECT_EQ(-5, rows[0].median);
+  EXPECT_EQ(1, rows[0].share);
+}
+
+TEST(Summary, RowsPerThreadAndAcrossReports) {
+  const SpanReport report = twoThreads({1, 2}, {100}, {4});
+  std::vector<SummaryRow> rows = summarize({report}, true);
+  ASSERT_EQ(3u, rows.size());
+  EXPECT_EQ("1", rows[0].thread);  // b on thread 1: 100
+  EXPECT_EQ("2", rows[1].thread);  // a on thread 2: 4
+  EXPECT_EQ("1", rows[2].thread);  // a on thread 1: 3
+  SpanReport other = report;
+  other.name = "s.json";
+  rows = summarize({report, other}, true);
+  EXPECT_EQ("r.json:1", rows[0].thread);
+  EXPECT_EQ("s.json:1", rows[1].thread);
+  rows = summarize({report, other}, false);
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_EQ(6u, rows[1].count);  // a from both reports, both threads
+}
+
+TEST(Summary, TableAndJson) {
+  EXPECT_EQ("850 us", durationText(850));
+  EXPECT_EQ("12.5 us", durationText(12.5));
+  EXPECT_EQ("3.204 ms", durationText(3204));
+  EXPECT_EQ("-1.250 s", durationText(-1250000));
+  const std::vector<SummaryRow> rows = summarize({twoThreads({1500, 2500}, {40}, {})}, false);
+  std::ostringstream table;
+  writeSummaryTable(rows, false, table);
+  EXPECT_EQ(
+      "section    spans     total      mean       min    median       p95       max  share\n"
+      "a              2  4.000 ms  2.000 ms  1.500 ms  2.000 ms  2.500 ms  2.500 ms  99.0%\n"
+      "b (b.c:9)      1     40 us     40 us     40 us     40 us     40 us     40 us   1.0%\n",
+      table.str());
+  std::ostringstream json;
+  writeSummaryJson(rows, false, json);
+  EXPECT_EQ(
+      "{\"rows\":[{\"section\":\"a\",\"location\":\"\",\"spans\":2,\"total_us\":4000,"
+      "\"mean_us\":2000,\"min_us\":1500,\"median_us\":2000,\"p95_us\":2500,\"max_us\":2500,"
+      "\"share\":0.990099},{\"section\":\"b\",\"location\":\"b.c:9\",\"spans\":1,\"total_us\":40,"
+      "\"mean_us\":40,\"min_us\":40,\"median_us\":40,\"p95_us\":40,\"max_us\":40,"
+      "\"share\":0.009901}],\"total_us\":4040}\n",
+      json.str());
+}
+
+std::string exported(const std::vector<SpanReport>& reports) {
+  std::ostringstream out;
+  writeChromeTrace(reports, out);
+  return out.str();
+}
+
+SpanReport report(const std::string& name, const std::string& tid) {
+  SpanReport r;
+  r.name = name;
+  r.sections = {"draw", ""};
+  r.pcs = {{"", 0}, {"ui.c:7", 1}};
+  r.threads = {{tid, {{0.000219, 82, 0}, {1.5, 1000, 1}, {2.0, -40, 1}}}};
+  return r;
+}
+
+// Every string is strict JSON and valid UTF-8: no raw control byte, no
+// byte that starts no sequence.
+void expectStrict(const std::string& text) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    EXPECT_TRUE(c >= 0x20 || c == '\n') << "byte " << at;
+    if (c >= 0x80) {
+      const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      EXPECT_TRUE(c >= 0xC2 && c < 0xF5) << "byte " << at;
+      for (size_t i = 1; i < length; ++i) {
+        EXPECT_EQ(0x80, static_cast<unsigned char>(text[at + i]) & 0xC0) << "byte " << at + i;
+      }
+      at += length - 1;
+    }
+  }
+}
+
+// Each report is a process, each thread a named thread of it. An empty
+// name gets a visible one; a location goes to the arguments; no viewer
+// takes a negative duration: zero, and the reported one kept.
+TEST(ChromeTrace, OneEventPerLine) {
+  SpanReport second = report("b.json", "7");
+  second.threads[0].spans.resize(1);
+  const std::string text = exported({report("a.json", "42"), second});
+  expectStrict(text);
+  EXPECT_EQ(R"x({"traceEvents":[
+{"name":"process_name","ph":"M","pid":1,"args":{"name":"a.json"}},
+{"name":"thread_name","ph":"M","pid":1,"tid":42,"args":{"name":"tid 42"}},
+{"name":"draw","cat":"span","ph":"X","ts":219,"dur":82,"pid":1,"tid":42},
+{"name":"(unnamed)","cat":"span","ph":"X","ts":1500000,"dur":1000,"pid":1,"tid":42,"args":{"location":"ui.c:7"}},
+{"name":"(unnamed)","cat":"span","ph":"X","ts":2000000,"dur":0,"pid":1,"tid":42,"args":{"duration_us":-40,"location":"ui.c:7"}},
+{"name":"process_name","ph":"M","pid":2,"args":{"name":"b.json"}},
+{"name":"thread_name","ph":"M","pid":2,"tid":7,"args":{"name":"tid 7"}},
+{"name":"draw","cat":"span","ph":"X","ts":219,"dur":82,"pid":2,"tid":7}
+],"displayTimeUnit":"ms"}
+)x",
+            text);
+}
+
+TEST(ChromeTrace, ControlBytesAndBrokenUtf8BecomeStrictJson) {
+  SpanReport r = report("\x01.json", "1");
+  // A control byte, a lone continuation byte, an overlong slash, a
+  // surrogate, a truncated sequence, and valid two- and four-byte ones.
+  r.sections[0] = std::string("a\x01\x80\xc0\xaf\xed\xa0\x80\xc3\xa9\xf0\x9f\x98\x80\xe2\x82", 16);
+  const std::string text = exported({r});
+  expectStrict(text);
+  EXPECT_NE(std::string::npos, text.find("\"\\u0001.json\""));
+  const std::string fffd = "\xef\xbf\xbd";
+  EXPECT_NE(std::string::npos, text.find("\"a\\u0001" + fffd + fffd + fffd + fffd + fffd + fffd +
+                                         "\xc3\xa9\xf0\x9f\x98\x80" + fffd + fffd + "\""));
+}
+
+ProgramResult report(const std::vector<std::string>& args) {
+  return runProgram(SPANMILL_REPORT_BINARY, args);
+}
+
+using ReportCommand = testing::ScratchTest;
+
+// A bundled capture through spanmill, then summarised and exported.
+TEST_F(ReportCommand, RoundTripFromAnExampleCapture) {
+  const std::string converted = path("frames.json");
+  const std::string capture = std::string(ORVEL_EXAMPLES) + "/frames.ftrace";
+  ASSERT_EQ(0, runProgram(SPANMILL_BINARY, {"-i", capture, "-o", converted}).exitStatus);
+  ProgramResult summary = report({"summary", "--top", "2", converted});
+  EXPECT_EQ(0, summary.exitStatus) << summary.err;
+  EXPECT_EQ(0u, summary.out.find("section ")) << summary.out;
+  EXPECT_NE(std::string::npos, summary.out.find("\nDrawFrame ")) << summary.out;
+  EXPECT_EQ(3, std::count(summary.out.begin(), summary.out.end(), '\n'));
+
+  const std::string exported = path("trace.json");
+  ProgramResult chrome = report({"chrome", "-o", exported, converted, converted});
+  EXPECT_EQ(0, chrome.exitStatus) << chrome.err;
+  EXPECT_EQ("", chrome.out);
+  JSOM doc;
+  doc.fromString(readWholeFile(exported));
+  JSOM last = doc["traceEvents"][doc["traceEvents"].size() - 1];
+  EXPECT_EQ(2, last["pid"].longValue(0));  // the second copy is the second process
+  EXPECT_EQ("X", last["ph"].stringValue(""));
+
+  ProgramResult json = report({"summary", "--json", "--by-thread", converted});
+  EXPECT_EQ(0, json.exitStatus);
+  JSOM rows;
+  rows.fromString(json.out);
+  EXPECT_EQ("9920", rows["rows"][0]["thread"].stringValue(""));
+  EXPECT_EQ("DrawFrame", rows["rows"][0]["section"].stringValue(""));
+}
+
+TEST_F(ReportCommand, ABadReportIsNamedAndLeavesNoFile) {
+  writeFile(path("good.json"), "{\"sections\":[],\"pc\":[],\"threads\":{}}");
+  writeFile(path("bad.json"), "{\"sections\":[],\"pc\":[]}");
+  const std::string exported = path("trace.json");
+  ProgramResult result = report({"chrome", "-o", exported, path("good.json"), path("bad.json")});
+  EXPECT_EQ(1, result.exitStatus);
+  EXPECT_EQ("spanmill-report: " + path("bad.json") + ": missing \"threads\"\n", result.err);
+  EXPECT_NE(0, access(exported.c_str(), F_OK));
+
+  result = report({"summary", path("none.json")});
+  EXPECT_EQ(1, result.exitStatus);
+  EXPECT_EQ("spanmill-report: " + path("none.json") + ": cannot read: No such file or directory\n",
+            result.err);
+  EXPECT_EQ("", result.out);
+
+  EXPECT_EQ(2, report({"summary"}).exitStatus);
+  EXPECT_EQ(2, report({"summary", "--top", "0", "x"}).exitStatus);
+  EXPECT_EQ(2, report({"export", "x"}).exitStatus);
+  EXPECT_EQ(0, report({"--help"}).exitStatus);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -66,23 +66,33 @@ uint64_t loadEight(const char* p) {
   return value;
 }
 
+// Eight characters at a time. loadEight() puts eight characters into one
+// 64-bit word, the first in the lowest byte; findOrNul(), eightDigits()
+// and valueOfEight() search, check and convert all eight with a handful of
+// whole-word operations instead of a loop over the bytes. A constant written kEachByte * v holds
+// the byte v in each of the eight bytes.
+const uint64_t kEachByte = 0x0101010101010101ULL;
+const uint64_t kHighBitOfEachByte = kEachByte * 0x80;
+const uint64_t kZeroCharInEachByte = kEachByte * '0';
+// Added to a byte below 0x80, 0x46 reaches its high bit exactly when the
+// byte is above '9': '9' + 0x46 = 0x7F, ':' + 0x46 = 0x80.
+const uint64_t kAboveNineToHighBit = kEachByte * (0x80 - ':');
+
 // The first byte from p on that is stop or NUL, as strchrnul finds it.
 // Where the bytes up to end may be read (end is not null), eight bytes are
 // looked at in one step: for the short distances at the start of a line a
 // library call costs more than the search.
 const char* findOrNul(const char* p, const char* end, char stop) {
-  const uint64_t kOnes = 0x0101010101010101ULL;
-  const uint64_t kHighBits = 0x8080808080808080ULL;
-  const uint64_t pattern = kOnes * static_cast<unsigned char>(stop);
+  const uint64_t pattern = kEachByte * static_cast<unsigned char>(stop);
   if (end != nullptr) {
     while (end - p >= 8) {
       const uint64_t bytes = loadEight(p);
       const uint64_t matches = bytes ^ pattern;  // a zero byte where stop is
-      // (x - kOnes) & ~x sets the high bit of each zero byte of x. A borrow
-      // runs only upward, so bits above the first zero byte may be wrong,
-      // but the lowest set bit is always that byte's.
-      const uint64_t found =
-          (((bytes - kOnes) & ~bytes) | ((matches - kOnes) & ~matches)) & kHighBits;
+      // (x - kEachByte) & ~x sets the high bit of each zero byte of x. A
+      // borrow runs only upward, so bits above the first zero byte may be
+      // wrong, but the lowest set bit is always that byte's.
+      const uint64_t found = (((bytes - kEachByte) & ~bytes) | ((matches - kEachByte) & ~matches)) &
+                             kHighBitOfEachByte;
       if (found != 0) {
         return p + __builtin_ctzll(found) / 8;
       }
@@ -159,17 +169,35 @@ Step readUnsigned(const char*& p, unsigned int* out) {
 }
 
 // Whether all eight bytes of a loadEight() result are decimal digits.
+// Subtracting '0' sets a byte's high bit when the byte is below '0' (it
+// borrows); adding 0x46 sets it when the byte is above '9'; a byte of 0x80
+// or more has the high bit set in one of the two. Borrows and carries run
+// only from a byte into the bytes above it, and only out of a byte that is
+// no digit; so the lowest byte that is no digit always shows in its own high
+// bit, and eight digits show none: the answer is exact.
 bool eightDigits(uint64_t bytes) {
-  return (((bytes + 0x4646464646464646ULL) | (bytes - 0x3030303030303030ULL)) &
-          0x8080808080808080ULL) == 0;
+  return (((bytes + kAboveNineToHighBit) | (bytes - kZeroCharInEachByte)) & kHighBitOfEachByte) ==
+         0;
 }
 
-// The number written by eight digits, the first in the lowest byte.
+// The number written by eight digits d0 d1 ... d7, d0 (the most significant)
+// in the lowest byte. Three steps, each joining neighbours:
+// - digits to pairs: bytes * 10 + (bytes >> 8) holds 10 * d0 + d1 in byte 0,
+//   10 * d2 + d3 in byte 2, and so on (each at most 99: no byte overflows;
+//   the odd bytes hold pairs we ignore);
+// - the pairs P0 (byte 0) and P2 (byte 4) times kFirstAndThirdPair, and the
+//   pairs P1 (byte 2) and P3 (byte 6) times kSecondAndFourthPair, leave
+//   P0 * 10^6 + P2 * 100 and P1 * 10^4 + P3 in the upper 32 bits of the
+//   products (what lands below, P0 * 100 and P1, stays below 2^32 together);
+// - their sum's upper half is P0 P1 P2 P3, the eight-digit number.
+const uint64_t kPairsInBytes0And4 = 0x000000FF000000FFULL;
+const uint64_t kFirstAndThirdPair = (uint64_t(1000000) << 32) + 100;
+const uint64_t kSecondAndFourthPair = (uint64_t(10000) << 32) + 1;
 uint64_t valueOfEight(uint64_t bytes) {
-  bytes -= 0x3030303030303030ULL;
-  bytes = bytes * 10 + (bytes >> 8);  // pairs of digits
-  return (((bytes & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
-          (((bytes >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
+  bytes -= kZeroCharInEachByte;
+  bytes = bytes * 10 + (bytes >> 8);
+  return ((bytes & kPairsInBytes0And4) * kFirstAndThirdPair +
+          ((bytes >> 16) & kPairsInBytes0And4) * kSecondAndFourthPair) >>
          32;
 }
 

@@ -8,6 +8,8 @@
 #include <istream>
 #include <ostream>
 
+#include "io/WholeFile.h"
+
 namespace orvel {
 
 JSOM JSOM::JERROR(nullptr);
@@ -533,30 +535,14 @@ JSOM& JSOM::fromString(const char* text) {
 }
 
 JSOM& JSOM::fromFile(const char* path) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
+  std::string content;
+  bool opened = false;
+  const int failed = readWholeFile(path, &content, &opened);
+  if (!opened) {
     report("fromFile()", "could not open file");
     return JERROR;
   }
-  std::string content;
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    size = std::ftell(file);
-    std::rewind(file);
-  }
-  if (size > 0) {
-    content.resize(static_cast<size_t>(size));
-    size_t got = std::fread(&content[0], 1, content.size(), file);
-    content.resize(got);
-  }
-  // Pipes and /proc files give no size (or 0): read them to their end.
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    content.append(chunk, got);
-  }
-  std::fclose(file);
-  if (content.empty() || (size > 0 && content.size() < static_cast<size_t>(size))) {
+  if (failed != 0 || content.empty()) {
     report("fromFile()", "could not read file");
     return JERROR;
   }

@@ -1,12 +1,9 @@
 #include "report/SpanReport.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "io/WholeFile.h"
 
 namespace orvel {
 
@@ -491,35 +488,12 @@ bool readSpanReport(const std::string& text, SpanReport* report, std::string* er
 }
 
 bool loadSpanReport(const std::string& path, SpanReport* report, std::string* error) {
-  const int fd = path == "-" ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::string("cannot read: ") + std::strerror(errno);
-    return false;
-  }
-  // Read into one string of the file's size where it has one: growing a
-  // string step by step copies the text and touches fresh memory again.
   std::string text;
-  struct stat status;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-    text.reserve(static_cast<size_t>(status.st_size) + 1);
-  }
-  char block[65536];
-  ssize_t got;
-  while ((got = read(fd, block, sizeof block)) != 0) {
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      *error = std::string("cannot read: ") + std::strerror(errno);
-      if (fd != 0) {
-        close(fd);
-      }
-      return false;
-    }
-    text.append(block, static_cast<size_t>(got));
-  }
-  if (fd != 0) {
-    close(fd);
+  bool opened = true;
+  const int failed = path == "-" ? readAll(0, &text) : readWholeFile(path.c_str(), &text, &opened);
+  if (failed != 0) {
+    *error = std::string("cannot read: ") + std::strerror(failed);
+    return false;
   }
   return readSpanReport(text, report, error);
 }

@@ -7,10 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "io/WholeFile.h"
 
 namespace orvel {
 namespace testing {
@@ -22,10 +23,10 @@ struct ProgramResult {
 };
 
 inline std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text;
+  bool opened;
+  orvel::readWholeFile(path.c_str(), &text, &opened);
+  return text;
 }
 
 // Starts path with args, its descriptors 0, 1 and 2 taken from in, out and

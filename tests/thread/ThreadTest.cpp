@@ -1,9 +1,6 @@
-#include <errno.h>
-
 #include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -107,77 +104,36 @@ TEST(Lock, TimedWaitsRunTheirTimeSilently) {
   EXPECT_EQ("", err.finish());
 }
 
-TEST(Lock, NotifyWakesAWaiter) {
-  Lock lock;
-  bool ready = false;
-  bool seen = false;
-  std::thread waiter([&] {
-    Synchronized hold(lock);
-    while (!ready) {
-      lock.wait();
-    }
-    seen = true;
-  });
-  {
-    Synchronized hold(lock);
-    ready = true;
-    lock.notify();
-  }
-  waiter.join();
-  EXPECT_TRUE(seen);
-}
-
-TEST(Lock, FailuresArePrintedWithTheSystemText) {
-  CaptureOutput err(2);
-  errno = 0;
-  Lock::reportFailure(EINVAL, "pthread_mutex_lock() error");
-  EXPECT_EQ(EINVAL, errno);
-  Lock::reportFailure(0, "pthread_mutex_unlock() error");
-  EXPECT_EQ("pthread_mutex_lock() error: Invalid argument\n", err.finish());
-}
-
-class FixedMetric : public Metric {
- public:
-  double collect() override { return 42.0; }
-};
-
-// Counts the metrics it is shown, stopping at the first when asked to.
-class Counter : public MetricRegistry::Visitor {
- public:
-  explicit Counter(bool stopAtFirst) : stopAtFirst(stopAtFirst) {}
-  bool visit(Metric* metric) override {
-    ++calls;
-    mine += metric->category == "Test" ? 1 : 0;
-    return stopAtFirst;
-  }
-  const bool stopAtFirst;
-  int calls = 0;
-  int mine = 0;
-};
-
+// Metrics are listed once each until removed; a visitor that returns true
+// stops the visit.
 TEST(MetricRegistry, ListsEachMetricOnceUntilRemoved) {
-  MetricRegistry* registry = MetricRegistry::Instance();
-  EXPECT_EQ(registry, MetricRegistry::Instance());
-  FixedMetric first;
-  FixedMetric second;
+  struct : Metric {
+    double collect() override { return 42.0; }
+  } first, second;
   first.category = second.category = "Test";
+  struct Counter : MetricRegistry::Visitor {
+    explicit Counter(bool stop) : stop(stop) {}
+    bool visit(Metric* metric) override {
+      calls += 1;
+      mine += metric->category == "Test" ? 1 : 0;
+      return stop;
+    }
+    const bool stop;
+    int calls = 0;
+    int mine = 0;
+  } all(false), one(true), none(false);
+  MetricRegistry* registry = MetricRegistry::Instance();
   registry->addMetric(&first);
   registry->addMetric(&first);
   registry->addMetric(&second);
-
-  Counter all(false);
   registry->visit(all);
-  EXPECT_EQ(2, all.mine);
-  Counter one(true);
   registry->visit(one);
-  EXPECT_EQ(1, one.calls);
-
   registry->removeMetric(&first);
   registry->removeMetric(&first);
   registry->removeMetric(&second);
-  Counter none(false);
   registry->visit(none);
-  EXPECT_EQ(0, none.mine);
+  EXPECT_EQ("2 1 0", std::to_string(all.mine) + " " + std::to_string(one.calls) + " " +
+                         std::to_string(none.mine));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "json/JSONData.h"
+#include "json/JsonEscape.h"
 
 namespace orvel {
 
@@ -59,40 +60,7 @@ void appendDouble(std::string& out, long double value, int precision) {
 
 void JSONData::quoteJsonString(const std::string& in, std::string& out) {
   out.push_back('"');
-  size_t runStart = 0;
-  for (size_t i = 0; i < in.size(); ++i) {
-    char escape;
-    switch (in[i]) {
-      case '\b':
-        escape = 'b';
-        break;
-      case '\t':
-        escape = 't';
-        break;
-      case '\n':
-        escape = 'n';
-        break;
-      case '\f':
-        escape = 'f';
-        break;
-      case '\r':
-        escape = 'r';
-        break;
-      case '"':
-        escape = '"';
-        break;
-      case '\\':
-        escape = '\\';
-        break;
-      default:
-        continue;
-    }
-    out.append(in, runStart, i - runStart);
-    out.push_back('\\');
-    out.push_back(escape);
-    runStart = i + 1;
-  }
-  out.append(in, runStart, std::string::npos);
+  appendEscaped(in.data(), in.size(), JsonStrings::kCompact, &out);
   out.push_back('"');
 }
 

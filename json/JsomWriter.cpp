@@ -7,6 +7,9 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <string>
+
+#include "json/JsonEscape.h"
 
 namespace orvel {
 
@@ -15,28 +18,6 @@ namespace {
 // A newline and the deepest indentation written: 47 spaces.
 const char indentBuffer[] = "\n                                               ";
 const int kMaxIndent = sizeof(indentBuffer) - 2;
-
-// Escape for each byte that needs one, 0 for the bytes written as they are.
-char escapeFor(unsigned char c) {
-  switch (c) {
-    case '"':
-      return '"';
-    case '\\':
-      return '\\';
-    case '\b':
-      return 'b';
-    case '\t':
-      return 't';
-    case '\n':
-      return 'n';
-    case '\f':
-      return 'f';
-    case '\r':
-      return 'r';
-    default:
-      return 0;
-  }
-}
 
 // snprintf's result as a length that stays inside the buffer.
 int clampedLength(int formatted, int bufferSize) {
@@ -328,17 +309,10 @@ void JsomWriter::quote(const char* text, int length, bool verbatim) {
   if (verbatim) {
     write(text, length);
   } else {
-    int runStart = 0;
-    for (int i = 0; i < length; ++i) {
-      char escape = escapeFor(static_cast<unsigned char>(text[i]));
-      if (escape != 0) {
-        write(text + runStart, i - runStart);
-        const char pair[2] = {'\\', escape};
-        out->write(pair, 2);
-        runStart = i + 1;
-      }
-    }
-    write(text + runStart, length - runStart);
+    std::string escaped;
+    appendEscaped(text, static_cast<size_t>(length > 0 ? length : 0), JsonStrings::kCompact,
+                  &escaped);
+    write(escaped.data(), static_cast<int>(escaped.size()));
   }
   out->put('"');
 }

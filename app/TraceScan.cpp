@@ -1,34 +1,18 @@
 #include "app/TraceScan.h"
 
-#include <cfloat>
 #include <cstdint>
 #include <cstring>
+
+#include "json/Decimal.h"
 
 namespace orvel {
 namespace scan {
 
 namespace {
 
-// A quotient of two exact doubles is then rounded once, as strtod rounds.
-static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must not use wider registers");
-
 // What a step of a format did: matched, failed as sscanf would, or met a
 // form left to sscanf.
 enum Step { kMatched, kFailed, kLeft };
-
-// clang-format off
-// 10^0 to 10^18.
-const uint64_t kTensAsIntegers[] = {
-    1ULL,          10ULL,          100ULL,          1000ULL,          10000ULL,
-    100000ULL,     1000000ULL,     10000000ULL,     100000000ULL,     1000000000ULL,
-    10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL, 100000000000000ULL,
-    1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
-    1000000000000000000ULL};
-// clang-format on
-
-// The same as doubles, all exact.
-const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
-                               1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -298,11 +282,10 @@ Step readDouble(const char*& p, const char* end, double* out) {
     fraction = static_cast<size_t>(q - point - 1);
     digits += fraction;
   }
-  const uint64_t mantissa = fraction <= 18 ? whole * kTensAsIntegers[fraction] + part : 0;
-  if (!endsPlainDecimal(*q) || digits > 18 || mantissa > (uint64_t(1) << 53)) {
+  if (!endsPlainDecimal(*q) || digits > decimal::kMaxDigits ||
+      !decimal::exactQuotient(whole * decimal::kTens[fraction] + part, fraction, out)) {
     return kLeft;
   }
-  *out = static_cast<double>(mantissa) / kPowersOfTen[fraction];
   p = q;
   return kMatched;
 }
@@ -361,8 +344,7 @@ int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const cha
   // digits, its value is gathered while it is skipped, and divided only
   // once the event's name shows a marker.
   bool converted = false;
-  bool exact = false;  // mantissa / 10^fraction is what readDouble gives
-  uint64_t mantissa = 0;
+  uint64_t mantissa = UINT64_MAX;  // the digits where readDouble would take them
   size_t fraction = 0;
   if (isDigit(*p)) {
     const char* q = p;
@@ -387,9 +369,8 @@ int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const cha
       converted = true;
     } else {
       // The limits of readDouble, which leaves other numbers to sscanf.
-      if (digits <= 18) {
-        mantissa = whole * kTensAsIntegers[fraction] + part;
-        exact = mantissa <= (uint64_t(1) << 53);
+      if (digits <= decimal::kMaxDigits) {
+        mantissa = whole * decimal::kTens[fraction] + part;
       }
       p = q;
     }
@@ -410,10 +391,9 @@ int ftraceMarkerLine(const char* line, size_t length, bool noLineFeed, const cha
   }
   p += kEventLength;
   if (!converted) {
-    if (!exact) {
+    if (!decimal::exactQuotient(mantissa, fraction, time)) {
       return kUndecided;
     }
-    *time = static_cast<double>(mantissa) / kPowersOfTen[fraction];
   }
   skipSpace(p);
   // The text runs to the first NUL, which is at line[length] at the latest.

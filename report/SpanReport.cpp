@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "io/WholeFile.h"
+#include "json/Decimal.h"
 
 namespace orvel {
 
@@ -200,27 +201,26 @@ bool Reader::number(double* out) {
       return notJson("a digit");
     }
   }
-  // Plain decimals of up to 15 digits, as spanmill writes start times, are
-  // a quotient of two exact doubles: rounded once, as strtod rounds. Other
-  // checked tokens go to strtod, which stops where they end.
-  unsigned long long mantissa = 0;
-  int count = 0;
-  int decimals = -1;
-  for (size_t i = text[start] == '-' ? start + 1 : start; i < at && count <= 15; ++i) {
+  // Plain decimals, as spanmill writes start times, are read exactly
+  // without strtod; other checked tokens go to strtod, which stops where
+  // they end.
+  uint64_t mantissa = 0;
+  size_t count = 0;
+  size_t decimals = 0;
+  bool plain = true;
+  for (size_t i = text[start] == '-' ? start + 1 : start; i < at && plain; ++i) {
     if (text[i] == '.') {
-      decimals = 0;
-    } else if (text[i] >= '0' && text[i] <= '9') {
+      decimals = 1;
+    } else if (text[i] >= '0' && text[i] <= '9' && count < decimal::kMaxDigits) {
       mantissa = mantissa * 10 + static_cast<unsigned>(text[i] - '0');
-      ++count;
-      decimals += decimals >= 0;
+      count += 1;
+      decimals += decimals > 0;
     } else {
-      count = 16;  // an exponent
+      plain = false;  // an exponent, or too many digits
     }
   }
-  static const double kTens[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  if (count <= 15) {
-    const double value = static_cast<double>(mantissa) / kTens[decimals < 0 ? 0 : decimals];
+  double value;
+  if (plain && decimal::exactQuotient(mantissa, decimals > 0 ? decimals - 1 : 0, &value)) {
     *out = text[start] == '-' ? -value : value;
   } else {
     *out = std::strtod(text.c_str() + start, nullptr);

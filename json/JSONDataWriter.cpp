@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "json/JSONData.h"
+#include "json/JsomWriter.h"
 #include "json/JsonEscape.h"
 
 namespace orvel {
@@ -27,6 +28,14 @@ void indent(std::string& out, int level) {
 void appendDouble(std::string& out, long double value, int precision) {
   if (precision < 0) {
     precision = 6;
+  }
+  // The usual values get the digits the streaming writer computes; only
+  // what it writes otherwise (an exponent past 1e16, no trimming at
+  // precision 0) and precisions past its buffer are formatted here.
+  if (precision > 0 && precision <= 200 && value >= -1e16L && value <= 1e16L) {
+    char text[JsomWriter::kDoubleTextSize];
+    out.append(text, static_cast<size_t>(JsomWriter::formatDouble(value, precision, text)));
+    return;
   }
   char buffer[64];
   int length = std::snprintf(buffer, sizeof buffer, "%.*Lf", precision, value);

@@ -1,5 +1,6 @@
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 
 #include "json/JSONData.h"
 #include "tests/CaptureOutput.h"
+#include "tests/Table.h"
 
 namespace orvel {
 namespace {
@@ -55,6 +57,8 @@ TEST(JSONData, TypeChangesAndKeys) {
   EXPECT_EQ(1, twice->getByKey(std::string("a"))->longValue());
   EXPECT_EQ("a", *twice->getKeyAtIndex(0));
   EXPECT_EQ(nullptr, twice->getKeyAtIndex(1));
+  EXPECT_EQ(nullptr, twice->getKeyAtIndex(-1));
+  EXPECT_EQ(nullptr, Tree("[1]")->getKeyAtIndex(0));
 }
 
 TEST(JSONData, IndexedSlots) {
@@ -172,70 +176,18 @@ Parsed parse(const std::string& text, bool stream) {
   return result;
 }
 
+// tests/data/json-parser.tsv: the text, whether it parses, the message
+// after "JSONData::<operation>: " and the compact text of the node after.
 TEST(JSONParser, BothFormsAgreeOnEveryCase) {
-  struct Case {
-    const char* text;
-    bool ok;
-    const char* message;
-    const char* tree;
-  };
-  const Case cases[] = {
-      {"", false, "", ""},
-      {" \n\t\r ", false, "", ""},
-      {"// only\n/* comments */", false, "", ""},
-      {"]", false, "syntax error: missing value\n", ""},
-      {"\f1", false, "syntax error: missing value\n", ""},
-      {"[1,]", true, "", "[1]"},
-      {"[,1]", false, "syntax error: missing value\n", "[]"},
-      {"[1,,2]", false, "syntax error: missing value\n", "[1]"},
-      {"[1,2,x]", false, "syntax error: array not closed\n", "[1,2]"},
-      {"{,}", false, "syntax error: object key must be a string\n", "{}"},
-      {R"({"a":1,,"b":2})", false, "syntax error: invalid string for object key\n", R"({"a":1})"},
-      {R"({"a" 1})", false, "syntax error: object colon expected\n", "{}"},
-      {R"({"a":1])", false, "syntax error: object comma or end expected\n", "{}"},
-      {R"({"a":1)", false, "syntax error: object comma or end expected\n", "{}"},
-      {R"({"a":)", false, "", "{}"},
-      {"[1}", false, "syntax error: array comma or end expected\n", "[]"},
-      {"[}", false, "syntax error: array not closed\n", "[]"},
-      {"{]", false, "syntax error: object not closed\n", "{}"},
-      {"[", false, "syntax error: array not closed\n", "[]"},
-      {R"({"a":1,"a":2})", true, "", R"({"a":1,"a":2})"},
-      {"+1", false, "syntax error: invalid number\n", ""},
-      {"-x", false, "syntax error: invalid number\n", ""},
-      {".5", false, "syntax error: missing value\n", ""},
-      {"007", true, "", "7"},
-      {"-0.25", true, "", "-0.25"},
-      {"12.", true, "", "12"},
-      {"1e5", true, "", "1"},
-      {"[1e5]", false, "syntax error: array comma or end expected\n", "[]"},
-      {"-9223372036854775808", true, "", "-9223372036854775808"},
-      {"18446744073709551617", true, "", "1"},  // wraps, as stated
-      {"nul", false, "syntax error: invalid null value\n", ""},
-      {"tRue", false, "syntax error: invalid boolean value\n", ""},
-      {"True", false, "syntax error: missing value\n", ""},
-      {"truex", true, "", "true"},
-      {"[null,false]", true, "", "[null,false]"},
-      {"\"a\\u00C9b\\u20acc\"", true, "",
-       "\"a\xC9"
-       "b\xAC"
-       "c\""},
-      {"\"ab\\u00G9\"", false, "syntax error: invalid string\n", "\"ab\""},
-      {"\"\\x\\/\\b\"", true, "", "\"\\\\x/\\b\""},
-      {"\"raw\ttab\x01\"", true, "", "\"raw\\ttab\x01\""},
-      {"\"open", false, "syntax error: invalid string\n", "\"open\""},
-      {"{\"k\\", false, "syntax error: invalid string for object key\n", "{}"},
-      {"/* note */ [1, // note\n2]", true, "", "[1,2]"},
-      {"[1] // note", true, "", "[1]"},
-      {"[1 // note", false, "syntax error: array comma or end expected\n", "[]"},
-      {"[1 /x", false, "syntax error: array comma or end expected\n", "[]"},
-      {"12 34", true, "", "12"},
-  };
-  for (const Case& each : cases) {
+  const auto cases = testing::readTable("json-parser.tsv");
+  ASSERT_GE(cases.size(), 47u);
+  for (const auto& each : cases) {
+    ASSERT_EQ(4u, each.size()) << each[0];
     for (bool stream : {false, true}) {
-      Parsed got = parse(each.text, stream);
-      EXPECT_EQ(each.ok, got.ok) << each.text << (stream ? " (stream)" : "");
-      EXPECT_EQ(each.message, got.message) << each.text << (stream ? " (stream)" : "");
-      EXPECT_EQ(each.tree, got.tree) << each.text << (stream ? " (stream)" : "");
+      Parsed got = parse(each[0], stream);
+      EXPECT_EQ(each[1] == "ok", got.ok) << each[0] << (stream ? " (stream)" : "");
+      EXPECT_EQ(each[2], got.message) << each[0] << (stream ? " (stream)" : "");
+      EXPECT_EQ(each[3], got.tree) << each[0] << (stream ? " (stream)" : "");
     }
   }
 }
@@ -347,6 +299,10 @@ TEST(JSONWriter, NumbersWholeAndTrimmed) {
                 number(3.14159265L, -1));
 
   // Longer than any fixed buffer: never cut.
+  // 64 characters exactly: one more than the first buffer holds.
+  char sixtyFour[80];
+  ASSERT_EQ(64, std::snprintf(sixtyFour, sizeof sixtyFour, "%.0Lf", 2e63L));
+  EXPECT_EQ(sixtyFour, number(2e63L, 0));
   std::string huge = number(1e300L, 4);
   EXPECT_EQ(301u, huge.size());
   EXPECT_EQ("1", huge.substr(0, 1));

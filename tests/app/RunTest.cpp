@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ScratchTest.h"
+#include "tests/Testing.h"
 #include "tests/app/Conversion.h"
 #include "tests/app/Subprocess.h"
 
@@ -162,23 +162,6 @@ TEST_F(RunTest, HugeLinesAndDeepNesting) {
             spanmillOn(marker(3, "1.0", "B|3|deeper"), 1000000).out);
 }
 
-TEST_F(RunTest, ExtremeNumbersInTimeStampsAndOptionsStillGiveAReport) {
-  std::string stamps;
-  for (const char* time : {"1e308", "-0", "nan", "inf", "0x1p4", "-inf", "1e-320"}) {
-    stamps += marker(7, time, "B|7|t") + marker(7, time, "E");
-  }
-  for (const std::vector<std::string>& options : {std::vector<std::string>{},
-                                                  {"-s", "1e308", "-d", "1e308"},
-                                                  {"-A", "nan"},
-                                                  {"-A", "0"},
-                                                  {"-B", "-inf"},
-                                                  {"-s", "-0", "-d", "inf"},
-                                                  {"-A", "1e-320", "-s", "0x10"}}) {
-    ProgramResult result = spanmillOn(stamps, 1, options);
-    EXPECT_EQ(0, result.exitStatus);
-    EXPECT_EQ("", readBackError(result.out)) << result.out;
-  }
-}
 
 TEST_F(RunTest, UnreadableInputAndUnwritableOutput) {
   // A directory opens but cannot be read: a warning, then an empty report.

@@ -16,7 +16,7 @@
 #include "io/PortableBasicFileFactory.h"
 #include "io/PortableFileProcessor.h"
 #include "io/PortableSelectorFactory.h"
-#include "tests/ScratchTest.h"
+#include "tests/Testing.h"
 #include "tests/thread/ThreadTesting.h"
 
 namespace orvel {

@@ -8,8 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "json/JSONData.h"
-#include "tests/CaptureOutput.h"
-#include "tests/Table.h"
+#include "tests/Testing.h"
 
 namespace orvel {
 namespace {
@@ -179,7 +178,7 @@ Parsed parse(const std::string& text, bool stream) {
 // tests/data/json-parser.tsv: the text, whether it parses, the message
 // after "JSONData::<operation>: " and the compact text of the node after.
 TEST(JSONParser, BothFormsAgreeOnEveryCase) {
-  const auto cases = testing::readTable("json-parser.tsv");
+  const auto cases = testing::readTable(ORVEL_TEST_DATA "/json-parser.tsv");
   ASSERT_GE(cases.size(), 47u);
   for (const auto& each : cases) {
     ASSERT_EQ(4u, each.size()) << each[0];

@@ -1,5 +1,6 @@
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "json/JsomWriter.h"
+#include "tests/Testing.h"
 
 namespace orvel {
 namespace {
@@ -109,29 +111,14 @@ TEST_F(JsomWriterTest, StringsLabelsAndIntegers) {
   EXPECT_EQ(R"({"key\"":true,"key":false,null:null}1)", taken(out));
 }
 
+// tests/data/jsom-doubles.tsv: a value (as strtold reads it), a precision
+// and the text appendDouble writes.
 TEST_F(JsomWriterTest, DoublesTrimmedFixedPointAndExponentsBeyond1e16) {
-  const long double nan = std::numeric_limits<long double>::quiet_NaN();
-  const long double inf = std::numeric_limits<long double>::infinity();
-  const std::vector<std::tuple<long double, int, const char*>> cases = {
-      {1.5, 6, "1.5"},
-      {2, 6, "2"},
-      {100, 6, "100"},
-      {0, 6, "0"},
-      {0.1234567, 6, "0.123457"},
-      {-0.0000001, 6, "-0"},
-      {12345.000001L, 6, "12345.000001"},
-      {1e16L, 6, "10000000000000000"},
-      {-1e16L, 6, "-10000000000000000"},
-      {-2e16L, 6, "-2.000000e+16"},
-      {2e16L, 0, "2.000000e+16"},
-      {2, 0, "2.000000"},
-      {0.5, 1, "0.5"},
-      {2.96, 1, "3"},
-      {nan, 6, "nan"},
-      {inf, 6, "inf"},
-      {-inf, 6, "-inf"}};
-  for (const auto& [value, precision, text] : cases) {
-    EXPECT_EQ(text, number(value, precision)) << text;
+  const auto cases = testing::readTable(ORVEL_TEST_DATA "/jsom-doubles.tsv");
+  ASSERT_GE(cases.size(), 17u);
+  for (const auto& each : cases) {
+    EXPECT_EQ(each.at(2), number(std::strtold(each[0].c_str(), nullptr), std::stoi(each[1])))
+        << each[0] << " at " << each[1];
   }
 }
 

@@ -13,8 +13,7 @@
 #include "report/ChromeTrace.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
-#include "tests/ScratchTest.h"
-#include "tests/Table.h"
+#include "tests/Testing.h"
 #include "tests/app/Subprocess.h"
 
 namespace orvel {
@@ -64,7 +63,7 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
 // tests/data/report-errors.tsv: a text and what the reader finds wrong
 // with it (nothing when the field is empty).
 TEST(SpanReport, SaysWhatIsWrong) {
-  const auto cases = testing::readTable("report-errors.tsv");
+  const auto cases = testing::readTable(ORVEL_TEST_DATA "/report-errors.tsv");
   ASSERT_GE(cases.size(), 31u);
   for (const auto& each : cases) {
     EXPECT_EQ(each.at(1), errorOf(each[0])) << each[0];

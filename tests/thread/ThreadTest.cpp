@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/CaptureOutput.h"
+#include "tests/Testing.h"
 #include "tests/thread/ThreadTesting.h"
 #include "thread/Lock.h"
 #include "thread/MetricRegistry.h"
@@ -27,7 +27,7 @@ class ProbeThread : public Thread {
   Gate* const deleted;
 };
 
-TEST(Thread, AStartedThreadRunsOnceThenDeletesItself) {
+TEST(Thread, AStartedThreadRunsOnceThenDeletesItselfAFailedOneAtOnce) {
   std::atomic<int> runs{0};
   Job target([&] { ++runs; });
   Gate deleted;
@@ -39,6 +39,17 @@ TEST(Thread, AStartedThreadRunsOnceThenDeletesItself) {
   Gate emptyDeleted;
   (new ProbeThread("empty", nullptr, &emptyDeleted))->start();
   EXPECT_TRUE(emptyDeleted.wait());
+
+  // A failed creation is reported and gives the reference back.
+  Gate failedDeleted;
+  CaptureOutput err(2);
+  {
+    FailThreadCreation failing;
+    (new ProbeThread("doomed", &target, &failedDeleted))->start();
+  }
+  EXPECT_EQ("Thread::start()  pthread_create failed\n", err.finish());
+  EXPECT_TRUE(failedDeleted.wait());
+  EXPECT_EQ(1, runs);
 }
 
 TEST(Thread, AHolderKeepsItAliveUntilTheLastRelease) {
@@ -61,20 +72,6 @@ TEST(Thread, AHolderKeepsItAliveUntilTheLastRelease) {
   EXPECT_FALSE(unstarted->release());
   EXPECT_TRUE(unstarted->release());
   EXPECT_TRUE(unstartedDeleted.wait());
-}
-
-TEST(Thread, AFailedCreationIsReportedAndGivesTheReferenceBack) {
-  std::atomic<int> runs{0};
-  Job target([&] { ++runs; });
-  Gate deleted;
-  CaptureOutput err(2);
-  {
-    FailThreadCreation failing;
-    (new ProbeThread("doomed", &target, &deleted))->start();
-  }
-  EXPECT_EQ("Thread::start()  pthread_create failed\n", err.finish());
-  EXPECT_TRUE(deleted.wait());
-  EXPECT_EQ(0, runs);
 }
 
 TEST(Lock, DeadlineCarriesIntoTheNextSecond) {

@@ -124,11 +124,17 @@ inline std::string unescape(const std::string& field) {
   return bytes;
 }
 
-// The rows of the table in the file at path, each field unescaped.
-inline std::vector<std::vector<std::string>> readTable(const std::string& path) {
+// What the file at path holds ("" when it cannot be read).
+inline std::string readWholeFile(const std::string& path) {
   std::string text;
   bool opened;
-  readWholeFile(path.c_str(), &text, &opened);
+  orvel::readWholeFile(path.c_str(), &text, &opened);
+  return text;
+}
+
+// The rows of the table in the file at path, each field unescaped.
+inline std::vector<std::vector<std::string>> readTable(const std::string& path) {
+  const std::string text = readWholeFile(path);
   std::vector<std::vector<std::string>> rows;
   for (size_t start = 0, end; start < text.size(); start = end + 1) {
     end = text.find('\n', start);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "io/WholeFile.h"
+#include "tests/Testing.h"
 
 namespace orvel {
 namespace testing {
@@ -21,13 +21,6 @@ struct ProgramResult {
   std::string out;      // what it wrote on standard output
   std::string err;      // what it wrote on standard error
 };
-
-inline std::string readWholeFile(const std::string& path) {
-  std::string text;
-  bool opened;
-  orvel::readWholeFile(path.c_str(), &text, &opened);
-  return text;
-}
 
 // Starts path with args, its descriptors 0, 1 and 2 taken from in, out and
 // err; a descriptor given as -1 is left closed in the child.

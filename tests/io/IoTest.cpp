@@ -138,14 +138,6 @@ TEST_F(FilesTest, NamedPipes) {
   }
   writers.join();
   EXPECT_EQ("firstsecon", got);
-
-  // Made non-blocking after opening, it reopens without waiting for a writer.
-  reader.setNonBlocking(true);
-  int count;
-  while ((count = reader.read(buffer, sizeof buffer)) > 0) {
-  }
-  EXPECT_EQ(-1, count);
-  EXPECT_NE(-1, fdOf(&reader));
 }
 
 // A pipe whose deletion is seen, and a listener that records the callbacks

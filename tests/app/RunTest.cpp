@@ -105,18 +105,30 @@ TEST_F(RunTest, ErrorsComeInputFirstThenOutputThenType) {
   EXPECT_EQ("", type.out);
 }
 
-TEST_F(RunTest, ClosedStandardDescriptorsAndAVanishedReader) {
+TEST_F(RunTest, ClosedPartReadAndVanishedStandardDescriptors) {
   // Without descriptor 0 the input is empty, not whatever opens next.
   int out = open(path("report").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   EXPECT_EQ(0, waitProgram(startProgram(SPANMILL_BINARY, {}, -1, out, 2)));
   close(out);
   EXPECT_EQ(kEmptyReport, readWholeFile(path("report")));
 
+  // Standard input read in part before: spanmill goes on from there.
+  writeFile(path("input"),
+            marker(1, "1.0", "B|1|skipped") + marker(2, "2.0", "B|2|read") + marker(2, "2.5", "E"));
+  int in = open(path("input").c_str(), O_RDONLY | O_CLOEXEC);
+  lseek(in, static_cast<off_t>(marker(1, "1.0", "B|1|skipped").size()), SEEK_SET);
+  out = open(path("report").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  EXPECT_EQ(0, waitProgram(startProgram(SPANMILL_BINARY, {}, in, out, 2)));
+  close(in);
+  close(out);
+  EXPECT_EQ(R"({"sections":["read"],"pc":[["",0]],"threads":{"2":{"trace":[[0,500000,0]]}}})",
+            readWholeFile(path("report")));
+
   // A reader that went away fails the writes; it does not kill the process.
   int output[2];
   ASSERT_EQ(0, pipe2(output, O_CLOEXEC));
   close(output[0]);
-  int in = open(dataFile("render.ftrace").c_str(), O_RDONLY | O_CLOEXEC);
+  in = open(dataFile("render.ftrace").c_str(), O_RDONLY | O_CLOEXEC);
   EXPECT_EQ(0, waitProgram(startProgram(SPANMILL_BINARY, {}, in, output[1], -1)));
   close(in);
   close(output[1]);
@@ -161,7 +173,6 @@ TEST_F(RunTest, HugeLinesAndDeepNesting) {
   EXPECT_EQ(R"({"sections":["deeper"],"pc":[["",0]],"threads":{"3":{"trace":[]}}})",
             spanmillOn(marker(3, "1.0", "B|3|deeper"), 1000000).out);
 }
-
 
 TEST_F(RunTest, UnreadableInputAndUnwritableOutput) {
   // A directory opens but cannot be read: a warning, then an empty report.

@@ -99,38 +99,6 @@ TEST(LineProcessor, ErrorsAndEndsCloseUntilReset) {
   EXPECT_EQ((Lines{"kept", "last"}), collector.lines);
 }
 
-TEST(TraceScan, RealLinesAreReadByHand) {
-  unsigned int tid = 0;
-  double time = 0.0;
-  const char* marker = nullptr;
-  size_t markerLength = 0;
-  // The marker is a view of the line, which must outlive it.
-  const std::string marked =
-      "         ui_main-9919    [001] ...1.  3842.413771: tracing_mark_write: B|9918|doFrame";
-  EXPECT_EQ(3, scan::ftraceMarkerLine(marked.c_str(), marked.size(), true,
-                                      marked.c_str() + marked.size() + 1, &tid, &time, &marker,
-                                      &markerLength));
-  EXPECT_EQ(9919u, tid);
-  EXPECT_EQ(std::strtod("3842.413771", nullptr), time);
-  EXPECT_EQ("B|9918|doFrame", std::string(marker, markerLength));
-
-  const std::string line = "[pid  9953] 1796584942.162942 rseq(0x7f, 0x20 <unfinished ...>";
-  char text[513];
-  const char* rest = nullptr;
-  EXPECT_EQ(3, scan::straceLine(line.c_str(), line.size(), true, true,
-                                line.c_str() + line.size() + 1, &tid, &time, text, &rest));
-  EXPECT_EQ(9953u, tid);
-  EXPECT_EQ(std::strtod("1796584942.162942", nullptr), time);
-  char closing = 0;
-  const char* name = nullptr;
-  size_t length = 0;
-  EXPECT_EQ(2, scan::straceUnfinished(rest, &name, &length, &closing));
-  EXPECT_EQ("rseq", std::string(name, length));
-  EXPECT_EQ('>', closing);
-  EXPECT_EQ(1, scan::straceResumed("... rseq resumed>) = 0 <0.000029>", nullptr, &time));
-  EXPECT_EQ(std::strtod("0.000029", nullptr), time);
-}
-
 // The scanner fuzzer's seeds hold every form sscanf may read differently
 // from a quick guess: each scanner must give sscanf's result or leave the
 // text to it.

@@ -13,11 +13,12 @@
 namespace orvel {
 namespace {
 
-TEST(TimeLimit, InputStillOpenAfterAMinuteIsReportedAsFarAsItWasRead) {
+using TimeLimit = testing::ScratchTest;
+
+TEST_F(TimeLimit, InputStillOpenAfterAMinuteIsReportedAsFarAsItWasRead) {
   int input[2];
   ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-  char name[] = "/tmp/spanmill-limit-XXXXXX";
-  int out = mkstemp(name);
+  int out = open(path("report").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   pid_t child = testing::startProgram(SPANMILL_BINARY, {}, input[0], out, 2);
   close(input[0]);
   close(out);
@@ -27,23 +28,18 @@ TEST(TimeLimit, InputStillOpenAfterAMinuteIsReportedAsFarAsItWasRead) {
   ASSERT_EQ(static_cast<ssize_t>(lines.size()), write(input[1], lines.data(), lines.size()));
   EXPECT_EQ(0, testing::waitProgram(child));  // while the writer still holds the pipe
   EXPECT_EQ(R"({"sections":["stuck"],"pc":[["",0]],"threads":{"9":{"trace":[[0,500000,0]]}}})",
-            testing::readWholeFile(name));
+            testing::readWholeFile(path("report")));
   close(input[1]);
-  unlink(name);
 }
 
-TEST(TimeLimit, AFifoWhoseWriterNeverWritesEndsWithAnEmptyReport) {
-  char folder[] = "/tmp/spanmill-fifo-XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(folder));
-  const std::string fifo = std::string(folder) + "/fifo";
+TEST_F(TimeLimit, AFifoWhoseWriterNeverWritesEndsWithAnEmptyReport) {
+  const std::string fifo = path("fifo");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // a writer that stays silent
   testing::ProgramResult result = testing::runProgram(SPANMILL_BINARY, {"-i", fifo});
   EXPECT_EQ(0, result.exitStatus);
   EXPECT_EQ(R"({"sections":[],"pc":[],"threads":{}})", result.out);
   close(writer);
-  unlink(fifo.c_str());
-  rmdir(folder);
 }
 
 }  // namespace

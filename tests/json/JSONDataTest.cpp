@@ -79,19 +79,21 @@ TEST(JSONData, IndexedSlots) {
 
 TEST(JSONData, ConversionsSaturate) {
   Tree tree("[-2.7, true, \"s\", 18446744073709551615.0, -18446744073709551615.0]");
-  EXPECT_EQ(-2, tree->getByIndex(0)->longValue());
-  EXPECT_EQ(1.0L, tree->getByIndex(1)->doubleValue());
-  EXPECT_EQ(0, tree->getByIndex(2)->longValue());
-  EXPECT_EQ(0.0L, tree->getByIndex(2)->doubleValue());
-  EXPECT_EQ(LLONG_MAX, tree->getByIndex(3)->longValue());  // the parser's largest
-  EXPECT_EQ(LLONG_MIN, tree->getByIndex(4)->longValue());
   JSONData big;
-  big.setDouble(1e19L);
-  EXPECT_EQ(LLONG_MAX, big.longValue());
-  big.setDouble(-1e30L);
-  EXPECT_EQ(LLONG_MIN, big.longValue());
-  big.setDouble(NAN);
-  EXPECT_EQ(0, big.longValue());
+  std::string got;
+  for (long double value : {1e19L, -1e30L, static_cast<long double>(NAN)}) {
+    big.setDouble(value);
+    got += std::to_string(big.longValue()) + " ";
+  }
+  for (int i = 0; i < 5; ++i) {  // the parser's largest numbers at 3 and 4
+    got += std::to_string(tree->getByIndex(i)->longValue()) + " ";
+  }
+  got += std::to_string(static_cast<double>(tree->getByIndex(1)->doubleValue())) + " " +
+         std::to_string(static_cast<double>(tree->getByIndex(2)->doubleValue()));
+  EXPECT_EQ(
+      "9223372036854775807 -9223372036854775808 0 -2 1 0 9223372036854775807 "
+      "-9223372036854775808 1.000000 0.000000",
+      got);
   EXPECT_TRUE(big.booleanValue());
 }
 
@@ -216,16 +218,6 @@ TEST(JSONParser, NumbersAndTheirTypes) {
   ASSERT_TRUE(node.setFromJsonStlString("1." + std::string(6000, '9')));
   EXPECT_TRUE(std::isfinite(node.doubleValue()));
   EXPECT_NEAR(2.0L, node.doubleValue(), 1e-12L);
-}
-
-TEST(JSONParser, ParsingAppendsToAContainerOfTheSameType) {
-  JSONData node;
-  ASSERT_TRUE(node.setFromJsonStlString(R"({"a":1})"));
-  ASSERT_TRUE(node.setFromJsonStlString(R"({"b":2,"a":3})"));
-  std::string text;
-  node.toJsonString(text, false, 4);
-  EXPECT_EQ(R"({"a":1,"b":2,"a":3})", text);
-  EXPECT_EQ(3, node.getByKey("a")->longValue());
 }
 
 TEST(JSONParser, DeepNestingFailsCleanly) {

@@ -55,17 +55,17 @@ class LoggerTest : public ::testing::Test {
 };
 
 TEST(LogLevel, LookupsAndThresholds) {
-  const LogLevel& info = LogLevel::valueOf("info");
-  EXPECT_EQ(LogLevel::LVL_INFO, &info);
-  EXPECT_EQ(&info, &LogLevel::valueOf(std::string("INFO")));
-  EXPECT_EQ(&info, &LogLevel::valueOf(std::string("info\0trailing", 13)));
-  EXPECT_EQ("INFO 4", info.name + " " + std::to_string(info.value));
-  EXPECT_EQ(LogLevel::LVL_ALL, &LogLevel::valueOf("All"));
+  // By name in any case (up to a NUL), and by number.
+  for (const std::string& name : {std::string("info"), std::string("Info"), std::string("INFO"),
+                                  std::string("info\0trailing", 13)}) {
+    EXPECT_EQ(LogLevel::LVL_INFO, &LogLevel::valueOf(name)) << name;
+  }
+  EXPECT_EQ("INFO 4", LogLevel::LVL_INFO->name + " " + std::to_string(LogLevel::LVL_INFO->value));
+  EXPECT_EQ(LogLevel::LVL_TRACE, &LogLevel::valueOf(6));
+  EXPECT_EQ(LogLevel::LVL_ALL, &LogLevel::valueOf(8));
   for (const char* unknown : {"WARNING", "", "4", "UNKNOWN"}) {
     EXPECT_EQ(LogLevel::LVL_UNKNOWN, &LogLevel::valueOf(unknown)) << unknown;
   }
-  EXPECT_EQ(LogLevel::LVL_TRACE, &LogLevel::valueOf(6));
-  EXPECT_EQ(LogLevel::LVL_ALL, &LogLevel::valueOf(8));
   for (int unknown : {7, 9, -1}) {
     EXPECT_EQ(LogLevel::LVL_UNKNOWN, &LogLevel::valueOf(unknown)) << unknown;
   }

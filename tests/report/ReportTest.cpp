@@ -98,40 +98,36 @@ SpanReport twoThreads(const std::vector<long long>& a1, const std::vector<long l
   return report;
 }
 
+// A row's figures: name, thread, spans, total, mean, min, median, p95,
+// max and share.
+std::string figures(const SummaryRow& row) {
+  std::ostringstream text;
+  text << row.name << " " << row.thread << " " << row.count << " " << row.total << " " << row.mean
+       << " " << row.min << " " << row.median << " " << row.p95 << " " << row.max << " "
+       << row.share;
+  return text.str();
+}
+
 TEST(Summary, StatisticsOfOddEvenSingleZeroAndNegativeCounts) {
-  // a: 50 10 40 20 30 and 60 on thread 2: an even count of six.
+  // a: 50 10 40 20 30 and 60 on thread 2: an even count of six, the median
+  // (30 + 40) / 2, the 95th percentile the ceil(5.7) = 6th; b's single span
+  // is every statistic.
   std::vector<SummaryRow> rows = summarize({twoThreads({50, 10, 40, 20, 30}, {7}, {60})}, false);
   ASSERT_EQ(2u, rows.size());
-  const SummaryRow& a = rows[0];
-  EXPECT_EQ("a", a.name);
-  EXPECT_EQ(6u, a.count);
-  EXPECT_EQ(210, a.total);
-  EXPECT_EQ(35, a.mean);
-  EXPECT_EQ(10, a.min);
-  EXPECT_EQ(35, a.median);  // (30 + 40) / 2
-  EXPECT_EQ(60, a.p95);     // the ceil(5.7) = 6th of six
-  EXPECT_EQ(60, a.max);
-  EXPECT_DOUBLE_EQ(210.0 / 217, a.share);
+  EXPECT_EQ("a  6 210 35 10 35 60 60 0.967742", figures(rows[0]));
+  EXPECT_EQ("b  1 7 7 7 7 7 7 0.0322581", figures(rows[1]));
   EXPECT_EQ("b.c:9", rows[1].location);
-  EXPECT_EQ(7, rows[1].median);  // a single span is every statistic
-  EXPECT_EQ(7, rows[1].p95);
-
-  // An odd count; the 95th percentile of twenty-one is the twentieth.
+  // An odd count: the 95th percentile of twenty-one is the twentieth.
   std::vector<long long> many;
   for (long long i = 21; i >= 1; --i) {
     many.push_back(i);
   }
   rows = summarize({twoThreads(many, {0, 0}, {})}, false);
-  EXPECT_EQ(11, rows[0].median);
-  EXPECT_EQ(20, rows[0].p95);
-  EXPECT_EQ(0, rows[1].total);
-  EXPECT_EQ(0, rows[1].share);
-
+  EXPECT_EQ("a  21 231 11 1 11 20 21 1", figures(rows[0]));
+  EXPECT_EQ("b  2 0 0 0 0 0 0 0", figures(rows[1]));
   // Negative durations (an end before its begin) count as they are.
   rows = summarize({twoThreads({-5, 5, -10}, {}, {})}, false);
-  EXPECT_EQ(-10, rows[0].total);
-  EXPECT_EQ(-5, rows[0].median);
-  EXPECT_EQ(1, rows[0].share);
+  EXPECT_EQ("a  3 -10 -3.33333 -10 -5 5 5 1", figures(rows[0]));
 }
 
 TEST(Summary, RowsPerThreadAndAcrossReports) {

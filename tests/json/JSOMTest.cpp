@@ -55,7 +55,7 @@ TEST(JSOM, GettersConvertInPlaceOnlyWhenTheyCanRead) {
   ASSERT_NE(&JSOM::JERROR,
             &doc.fromString(R"({"d":2.5,"n":"42","bad":["42 ","+42","4.2"],"f":"-1.50",)"
                             R"("e":"1e3","on":["ON","Yes","TRUE","1"],"off":["off","FALSE","n"],)"
-                            R"("keep":["no","enabled"]})"));
+                            R"("keep":["no","enabled","nope"]})"));
   // Each getter reads what it can and converts the node in place when it did.
   std::string got = doc["d"].stringValue(JSOM::EMPTY_STRING) + " " +
                     std::to_string(doc["n"].longValue(0)) + " " +
@@ -72,11 +72,13 @@ TEST(JSOM, GettersConvertInPlaceOnlyWhenTheyCanRead) {
   EXPECT_EQ("2.5 42 -1.500000 0.000000 on on on on0 off0 off0 off kept", got);
   EXPECT_FALSE(doc["d"].isNumber());
   EXPECT_TRUE(doc["n"].isNumber() && doc["bad"][2].isString() && doc["off"][2].isBoolean());
-  EXPECT_TRUE(doc["keep"][1].isString());
+  EXPECT_TRUE(doc["keep"][1].isString() && doc["keep"][2].booleanValue(true));
+  EXPECT_FALSE(doc["d"].isArray() || doc["missing"].isArray());
+  EXPECT_TRUE(doc["on"].isArray());
   EXPECT_STREQ("fallback", doc["missing"].stringValuePtr("fallback"));
   EXPECT_EQ(
       R"({"d":"2.5","n":42,"bad":["42 ","+42","4.2"],"f":-1.5,"e":"1e3","on":[true,true,true,true],)"
-      R"("off":[false,false,false],"keep":["no","enabled"]})",
+      R"("off":[false,false,false],"keep":["no","enabled","nope"]})",
       compact(doc));
 }
 

@@ -68,6 +68,7 @@ TEST(JSONData, IndexedSlots) {
   tree->setByIndex(5, number(5));  // freed: nobody else counts it
   EXPECT_EQ("JSONData::setByIndex(): index out of range\n", err.finish());
   tree->setByIndex(0, nullptr);
+  tree->setByIndex(9, nullptr);  // out of range: nothing
   tree->erase(-1);
   EXPECT_EQ("[10,2]", tree.text());
 
@@ -227,6 +228,11 @@ TEST(JSONParser, DeepNestingFailsCleanly) {
   EXPECT_EQ("syntax error: array not closed\n", parse(deep, true).message);
   EXPECT_EQ("syntax error: object not closed\n",
             parse(std::string(JSONData::MAX_PARSE_DEPTH, '[') + "{", false).message);
+  std::string objects;
+  for (int depth = 0; depth <= JSONData::MAX_PARSE_DEPTH; ++depth) {
+    objects += "{\"a\":";
+  }
+  EXPECT_FALSE(parse(objects + "1" + std::string(JSONData::MAX_PARSE_DEPTH + 1, '}'), false).ok);
 
   // Just inside the limit is fine.
   std::string inside(JSONData::MAX_PARSE_DEPTH, '[');

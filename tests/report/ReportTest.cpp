@@ -11,6 +11,7 @@
 
 #include "json/JSOM.h"
 #include "report/ChromeTrace.h"
+#include "report/JsonText.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
 #include "tests/Testing.h"
@@ -212,13 +213,23 @@ TEST(ChromeTrace, OneEventPerLine) {
 TEST(ChromeTrace, ControlBytesAndBrokenUtf8BecomeStrictJson) {
   SpanReport r = report("\x01.json", "1");
   // A control byte, a lone continuation byte, an overlong slash, a
-  // surrogate, a truncated sequence, and valid two- and four-byte ones.
-  r.sections[0] = std::string("a\x01\x80\xc0\xaf\xed\xa0\x80\xc3\xa9\xf0\x9f\x98\x80\xe2\x82", 16);
+  // surrogate, a truncated sequence, and valid two-, three- and four-byte
+  // ones (U+E000 is the first code point past the surrogates).
+  r.sections[0] =
+      std::string("a\x01\x80\xc0\xaf\xed\xa0\x80\xc3\xa9\xee\x80\x80\xf0\x9f\x98\x80\xe2\x82", 19);
   const std::string text = exported({r});
   EXPECT_NE(std::string::npos, text.find("\"\\u0001.json\""));
   const std::string fffd = "\xef\xbf\xbd";
-  EXPECT_NE(std::string::npos, text.find("\"a\\u0001" + fffd + fffd + fffd + fffd + fffd + fffd +
-                                         "\xc3\xa9\xf0\x9f\x98\x80" + fffd + fffd + "\""));
+  EXPECT_NE(std::string::npos,
+            text.find("\"a\\u0001" + fffd + fffd + fffd + fffd + fffd + fffd +
+                      "\xc3\xa9\xee\x80\x80\xf0\x9f\x98\x80" + fffd + fffd + "\""));
+  // Summary numbers: negative, and past 10^12 without a trailing point.
+  std::string numbers;
+  for (double value : {-2.5, -0.0004, 2e12, 1234567.891}) {
+    appendJsonNumber(value, &numbers);
+    numbers += " ";
+  }
+  EXPECT_EQ("-2.5 0 2000000000000 1234567.891 ", numbers);
 }
 
 ProgramResult report(const std::vector<std::string>& args) {

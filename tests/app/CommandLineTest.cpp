@@ -20,26 +20,21 @@ ProgramResult spanmill(const std::vector<std::string>& args) {
   return testing::runProgram(SPANMILL_BINARY, args);
 }
 
-// Parses a command line in this process. The settings point into args,
-// so the fixture keeps them.
-class ParseOptions : public ::testing::Test {
- protected:
-  RunSettings parse(std::vector<std::string> arguments) {
-    args = std::move(arguments);
-    args.insert(args.begin(), "spanmill");
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-      argv.push_back(&arg[0]);
-    }
-    argv.push_back(nullptr);
-    optind = 0;  // getopt starts afresh
-    RunSettings settings;
-    EXPECT_TRUE(parseOptions(static_cast<int>(args.size()), argv.data(), &settings));
-    return settings;
+// Parses a command line in this process.
+RunSettings parse(std::vector<std::string> args) {
+  static std::vector<std::string> kept;  // the settings point into the arguments
+  kept = std::move(args);
+  kept.insert(kept.begin(), "spanmill");
+  std::vector<char*> argv;
+  for (std::string& arg : kept) {
+    argv.push_back(&arg[0]);
   }
-
-  std::vector<std::string> args;
-};
+  argv.push_back(nullptr);
+  optind = 0;  // getopt starts afresh
+  RunSettings settings;
+  EXPECT_TRUE(parseOptions(static_cast<int>(kept.size()), argv.data(), &settings));
+  return settings;
+}
 
 // The usage text after its first line (which carries the build's date) is
 // the one in tests/data/usage.txt.
@@ -79,7 +74,7 @@ TEST(CommandLine, EachErrorPrintsOneLineAndFails) {
   }
 }
 
-TEST_F(ParseOptions, NumbersConvertLikeStrtodAndLaterOptionsReplaceEarlier) {
+TEST(ParseOptions, NumbersConvertLikeStrtodAndLaterOptionsReplaceEarlier) {
   RunSettings settings = parse(
       {"-A", "fast", "-B", " 2.5s", "-s", "1", "-s", "0x10", "-d", "-3", "-i", "a", "-i", "b"});
   EXPECT_EQ(0.0, settings.skew);

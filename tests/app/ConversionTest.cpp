@@ -22,10 +22,6 @@ using testing::Window;
 
 const char kEmptyReport[] = R"({"sections":[],"pc":[],"threads":{}})";
 
-std::string ftrace(const std::string& input, Window window = {}) {
-  return convert("ftrace_marker", input, window);
-}
-
 TEST(Report, WrittenOnlyAfterSetupAndFromWhatWasCollected) {
   FtraceProcessor processor;
   const std::string input = marker(3, "1.0", "B|3|f") + marker(3, "1.5", "E");
@@ -41,6 +37,19 @@ TEST(Report, WrittenOnlyAfterSetupAndFromWhatWasCollected) {
       std::string(R"({"sections":["f"],"pc":[["",0]],"threads":{"3":{"trace":[[1,500000,0]]}}})") +
           kEmptyReport,
       out.str());
+
+  // After a read error nothing more is parsed: the report covers what came
+  // before it.
+  FtraceProcessor failed;
+  std::ostringstream report;
+  failed.setup(&report, 0, 0, 1, 0);
+  const std::string after = marker(1, "2.0", "B|1|g") + marker(1, "2.5", "E");
+  failed.processBuffer(input.data(), static_cast<int>(input.size()));
+  failed.processError("File processing error -2");
+  failed.processBuffer(after.data(), static_cast<int>(after.size()));
+  failed.processEOF();
+  EXPECT_EQ(R"({"sections":["f"],"pc":[["",0]],"threads":{"3":{"trace":[[0,500000,0]]}}})",
+            report.str());
 }
 
 // The report of a capture fed a byte at a time through processChar.
@@ -97,23 +106,7 @@ TEST(Report, EveryCaptureOfTheTestDataGivesItsReport) {
     closedir(entries);
   }
   EXPECT_GE(checked, 25);
-  EXPECT_EQ(kEmptyReport, ftrace(""));
-}
-
-// After a read error nothing more is parsed: the report covers what came
-// before it.
-TEST(FtraceProcessor, NothingIsParsedAfterAnError) {
-  std::unique_ptr<CustomProcessor> processor(getProcessor("ftrace_marker"));
-  std::ostringstream out;
-  processor->setup(&out, 0, 0, 1, 0);
-  const std::string before = marker(1, "1.0", "B|1|f") + marker(1, "1.5", "E");
-  const std::string after = marker(1, "2.0", "B|1|g") + marker(1, "2.5", "E");
-  processor->processBuffer(before.data(), static_cast<int>(before.size()));
-  processor->processError("File processing error -2");
-  processor->processBuffer(after.data(), static_cast<int>(after.size()));
-  processor->processEOF();
-  EXPECT_EQ(R"({"sections":["f"],"pc":[["",0]],"threads":{"1":{"trace":[[0,500000,0]]}}})",
-            out.str());
+  EXPECT_EQ(kEmptyReport, convert("ftrace_marker", ""));
 }
 
 // A thread id is read as an unsigned long, then kept in 32 bits: past 32 bits
@@ -127,7 +120,7 @@ TEST(FtraceProcessor, ThreadIdsPastThirtyTwoBitsDependOnTheWidthOfLong) {
                                   ? R"("0":{"trace":[[0,1000000,0]]},"4294967295":{"trace":[]})"
                                   : R"("4294967295":{"trace":[[0,1000000,0]]})";
   EXPECT_EQ(R"({"sections":["wide","negative"],"pc":[["",0],["",1]],"threads":{)" + threads + "}}",
-            ftrace(input));
+            convert("ftrace_marker", input));
 }
 
 }  // namespace

@@ -68,14 +68,7 @@ double timeStamp(std::mt19937& random, double now) {
     case 0:
       return now + (random() % 1000) * 1e-9;
     case 1: {
-      const double odd[] = {std::numeric_limits<double>::infinity(),
-                            std::nan(""),
-                            -0.0,
-                            0.0,
-                            1e300,
-                            -2.5,
-                            9007199254.740993,
-                            1e13};
+      const double odd[] = {INFINITY, NAN, -0.0, 0.0, 1e300, -2.5, 9007199254.740993, 1e13};
       return odd[random() % 8];
     }
     case 2:

@@ -42,10 +42,6 @@ class RunTest : public testing::ScratchTest {
     args.push_back(path("input"));
     return spanmill(args);
   }
-  bool exists(const std::string& file) {
-    struct stat status;
-    return stat(file.c_str(), &status) == 0;
-  }
 };
 
 TEST_F(RunTest, ConvertsFilesAndStandardInput) {
@@ -91,7 +87,7 @@ TEST_F(RunTest, ErrorsComeInputFirstThenOutputThenType) {
   ProgramResult missing = spanmill({"-i", path("absent"), "-o", path("out"), "-t", "FTRACE"});
   EXPECT_EQ(1, missing.exitStatus);
   EXPECT_EQ("Cannot open '" + path("absent") + "' for reading.\n", missing.err);
-  EXPECT_FALSE(exists(path("out")));
+  EXPECT_NE(0, access(path("out").c_str(), F_OK));
 
   ProgramResult unwritable = spanmill({"-o", path("no/such/folder"), "-t", "FTRACE"});
   EXPECT_EQ(1, unwritable.exitStatus);

@@ -78,11 +78,9 @@ TEST(LineProcessor, EveryByteOfABlockGoesThroughProcessChar) {
   tee.processEOF();
   EXPECT_EQ(input, tee.seen);
   EXPECT_EQ((Lines{"ab", std::string("c\0d", 3), "e"}), tee.lines);
-}
 
-// After an error or the end nothing more is taken, until a reset opens
-// the processor again with an empty line.
-TEST(LineProcessor, ErrorsAndEndsCloseUntilReset) {
+  // After an error or the end nothing more is taken, until a reset opens
+  // the processor again with an empty line.
   LineCollector collector;
   collector.feed("kept\npartial");
   collector.processError("read failed");

@@ -29,18 +29,16 @@ struct ProgramResult {
 // path as its argv[0].
 inline pid_t startProgram(const std::string& path, const std::vector<std::string>& args, int in,
                           int out, int err) {
-  std::vector<std::string> launcher;
-  std::istringstream words(SPANMILL_LAUNCHER);
-  for (std::string word; words >> word;) {
-    launcher.push_back(word);
+  std::vector<std::string> words;
+  std::istringstream launcher(SPANMILL_LAUNCHER);
+  for (std::string word; launcher >> word;) {
+    words.push_back(word);
   }
+  words.push_back(path);
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (std::string& word : launcher) {
+  for (std::string& word : words) {
     argv.push_back(&word[0]);
-  }
-  argv.push_back(const_cast<char*>(path.c_str()));
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
   }
   argv.push_back(nullptr);
   pid_t child = fork();
@@ -51,11 +49,7 @@ inline pid_t startProgram(const std::string& path, const std::vector<std::string
       source = source == -1 ? -1 : fcntl(source, F_DUPFD, 10);
     }
     for (int target = 0; target < 3; ++target) {
-      if (sources[target] == -1) {
-        close(target);
-      } else {
-        dup2(sources[target], target);
-      }
+      sources[target] == -1 ? close(target) : dup2(sources[target], target);
     }
     execvp(argv[0], argv.data());
     _exit(127);

@@ -92,27 +92,6 @@ TEST_F(FilesTest, NamedPipes) {
   LinuxPipe notAPipe;
   EXPECT_EQ(-5, notAPipe.openNamedPipe(path("plain").c_str(), 0));
   EXPECT_EQ(-4, notAPipe.openNamedPipe(path("absent").c_str(), 0));
-
-  // A blocking reader keeps reading from the next writer.
-  const std::string fifo = path("fifo");
-  std::thread writers([&] {
-    for (const char* text : {"first", "second"}) {
-      LinuxPipe writer;
-      while (writer.openNamedPipe(fifo.c_str(), 0x40 | 1) != 0) {
-        std::this_thread::yield();
-      }
-      writer.write(text, 5);
-    }
-  });
-  LinuxPipe reader;
-  ASSERT_EQ(0, reader.openNamedPipe(fifo.c_str(), 0x40));
-  char buffer[5];
-  std::string got;
-  for (int count; got.size() < 10 && (count = reader.read(buffer, sizeof buffer)) > 0;) {
-    got.append(buffer, count);
-  }
-  writers.join();
-  EXPECT_EQ("firstsecon", got);
 }
 
 // A pipe whose deletion is seen, and a listener that records the callbacks
@@ -205,37 +184,6 @@ TEST(LinuxSelector, WakeUpTimeouts) {
   EXPECT_EQ(500000, LinuxSelector::wakeUpTimeout(1.5).tv_usec);
   EXPECT_EQ(1, LinuxSelector::wakeUpTimeout(1e-9).tv_usec);
   EXPECT_EQ(2147483647, LinuxSelector::wakeUpTimeout(1e12).tv_sec);
-
-  // A selector that wakes up now and then still reads its files.
-  Recorder recorder;  // both outlive the selector, which calls them until closed
-  Gate deleted;
-  LinuxSelector selector;
-  selector.setWakeUpInterval(0.001);
-  WatchedPipe* pipe = new WatchedPipe(&deleted);
-  ASSERT_TRUE(selector.addFile(pipe, &recorder));
-  usleep(20000);
-  pipe->writeEnd->write("late\n", 5);
-  EXPECT_TRUE(recorder.lineSeen.wait());
-}
-
-TEST(LinuxSelector, ALoopThatNeverStartsDoesNotHoldUpClosing) {
-  Recorder recorder;
-  std::unique_ptr<PortableSelector> selector;
-  {
-    testing::FailThreadCreation failing;
-    selector.reset(PortableSelectorFactory::createSelector());
-  }
-  Gate deleted;
-  WatchedPipe* pipe = new WatchedPipe(&deleted);
-  // Refused when no thread could be started; accepted otherwise (an idle
-  // worker of the default pool took the loop).
-  if (selector->addFile(pipe, &recorder)) {
-    selector->closeSelector();
-    EXPECT_TRUE(deleted.wait());
-  } else {
-    delete pipe;
-  }
-  selector->closeSelector();
 }
 
 // Records what reaches it; called on the selector's thread, read by the

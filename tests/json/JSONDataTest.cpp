@@ -76,6 +76,21 @@ TEST(JSONData, IndexedSlots) {
   empty->erase(-1);
   empty->erase(0);
   EXPECT_EQ("[]", empty.text());
+
+  // Holders keep removed nodes alive.
+  Tree nested("[[1],[2]]");
+  JSONData* held = nested->getByIndex(1);
+  JSONData::retain(held);
+  nested->erase(1);
+  nested->clear();
+  EXPECT_EQ("[]", nested.text());
+  EXPECT_EQ(2, held->getByIndex(0)->longValue());
+  JSONData::release(held);
+
+  JSONData* copy = nested->clone();
+  EXPECT_EQ(0, copy->getRefCount());
+  JSONData::retain(copy);
+  JSONData::release(copy);
 }
 
 TEST(JSONData, ConversionsSaturate) {
@@ -118,22 +133,6 @@ TEST(JSONData, ValuesFromInsideTheReplacedContent) {
   nested->copy(*nested.root);
   EXPECT_EQ(R"([1,{"x":"y"}])", nested.text());
   EXPECT_NE(before, nested->getByIndex(1));
-}
-
-TEST(JSONData, HoldersKeepRemovedNodesAlive) {
-  Tree tree("[[1],[2]]");
-  JSONData* held = tree->getByIndex(1);
-  JSONData::retain(held);
-  tree->erase(1);
-  tree->clear();
-  EXPECT_EQ("[]", tree.text());
-  EXPECT_EQ(2, held->getByIndex(0)->longValue());
-  JSONData::release(held);
-
-  JSONData* copy = tree->clone();
-  EXPECT_EQ(0, copy->getRefCount());
-  JSONData::retain(copy);
-  JSONData::release(copy);
 }
 
 TEST(JSONData, DeepTreesAreReleasedWithoutRecursion) {
@@ -262,19 +261,20 @@ TEST(JSONWriter, CompactAndIndentedLayouts) {
   EXPECT_EQ("{\n\"a\": [\n1,\n2\n],\n\"b\": {\n}\n}",
             text(node, true, 4, -5));  // negative levels indent as 0
 
-  JSONData empty;
-  empty.setArray();
-  EXPECT_EQ("[\n]", text(empty, true));
-
   JSONData deep;
   ASSERT_TRUE(deep.setFromJsonStlString(std::string(60, '[') + "7" + std::string(60, ']')));
   std::string indented = text(deep, true);
   EXPECT_NE(std::string::npos, indented.find("\n" + std::string(50, ' ') + "7\n"));
   EXPECT_EQ(std::string::npos, indented.find(std::string(51, ' ')));
 
+  // An empty container, and a member without a value, as they are.
   JSONData none;
   none.setByKey("a", new JSONData());
-  EXPECT_EQ(R"({"a":})", text(none, false));
+  JSONData empty;
+  empty.setArray();
+  EXPECT_EQ(R"({"a":} [
+])",
+            text(none, false) + " " + text(empty, true));
 
   std::string out = "kept";
   node.appendJsonString(out, false, 4, 0);

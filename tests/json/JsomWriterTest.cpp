@@ -205,9 +205,8 @@ TEST_F(JsomWriterTest, CallsOutOfPlaceAreRefused) {
       "ERROR: JsonWriter::endObject() No current object on stack. state: [\n",
       taken(err));
   EXPECT_EQ("[5]", taken(out));
-}
 
-TEST_F(JsomWriterTest, EndCompletesAWaitingLabelAndEverythingOpen) {
+  // end() completes a waiting label and closes everything open.
   writer.startObject();
   writer.appendLabel("list", true);
   writer.startArray();

@@ -18,27 +18,24 @@ namespace {
 
 using namespace testing;
 
-// The pool's two metrics, found through the registry by the pool's name.
-class PoolMetrics : public MetricRegistry::Visitor {
- public:
-  explicit PoolMetrics(const std::string& pool) : pool(pool) {}
-  bool visit(Metric* metric) override {
-    if (metric->instance == pool) {
-      (metric->name == "Busy Count" ? busy : count) = metric->collect();
+// The pool's two metrics, found through the registry by the pool's name:
+// "busy/count".
+std::string poolMetrics(const std::string& pool) {
+  struct : MetricRegistry::Visitor {
+    bool visit(Metric* metric) override {
+      if (metric->instance == *pool) {
+        (metric->name == "Busy Count" ? busy : count) = static_cast<int>(metric->collect());
+      }
+      return false;
     }
-    return false;
-  }
-  // "busy/count" now.
-  std::string now() {
-    MetricRegistry::Instance()->visit(*this);
-    return std::to_string(static_cast<int>(busy)) + "/" + std::to_string(static_cast<int>(count));
-  }
-
- private:
-  const std::string pool;
-  double busy = -1;
-  double count = -1;
-};
+    const std::string* pool;
+    int busy = -1;
+    int count = -1;
+  } metrics;
+  metrics.pool = &pool;
+  MetricRegistry::Instance()->visit(metrics);
+  return std::to_string(metrics.busy) + "/" + std::to_string(metrics.count);
+}
 
 // A job that holds its worker until released, and says where it ran.
 class BlockingJob : public Runnable {
@@ -55,17 +52,16 @@ class BlockingJob : public Runnable {
 
 TEST(ThreadGroup, BlockingJobsGetAWorkerEach) {
   ThreadGroup pool("Blocking");
-  PoolMetrics metrics("Blocking");
   BlockingJob jobs[3];
   for (BlockingJob& job : jobs) {
     pool.spawn(&job, false);
     ASSERT_TRUE(job.started.wait());
   }
-  EXPECT_EQ("3/3", metrics.now());
+  EXPECT_EQ("3/3", poolMetrics("Blocking"));
   jobs[1].release.open();
-  ASSERT_TRUE(eventually([&] { return metrics.now() == "2/3"; }));
+  ASSERT_TRUE(eventually([&] { return poolMetrics("Blocking") == "2/3"; }));
   jobs[0].release.open();
-  ASSERT_TRUE(eventually([&] { return metrics.now() == "1/3"; }));
+  ASSERT_TRUE(eventually([&] { return poolMetrics("Blocking") == "1/3"; }));
 
   // The worker that came back last takes the next job.
   BlockingJob next;
@@ -130,20 +126,19 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
 
 TEST(ThreadGroup, CloseEndsEveryWorkerOnce) {
   ThreadGroup pool("Closing");
-  PoolMetrics metrics("Closing");
   BlockingJob busy;
   pool.spawn(&busy, false);
   ASSERT_TRUE(busy.started.wait());
   Job quick([] {});
   pool.spawn(&quick, false);
-  ASSERT_TRUE(eventually([&] { return metrics.now() == "1/2"; }));
+  ASSERT_TRUE(eventually([&] { return poolMetrics("Closing") == "1/2"; }));
   EXPECT_EQ(2, countThreadsNamed("Closing Worker"));
 
   std::thread closer([&] { pool.close(); });
   busy.release.open();  // close() waits for the running job
   closer.join();
   pool.close();
-  EXPECT_EQ("0/0", metrics.now());
+  EXPECT_EQ("0/0", poolMetrics("Closing"));
   EXPECT_TRUE(eventually([] { return countThreadsNamed("Closing Worker") == 0; }));
 }
 
@@ -169,49 +164,6 @@ TEST(ThreadGroup, AJobMayCloseOrDeleteItsOwnPool) {
   EXPECT_TRUE(eventually([] {
     return countThreadsNamed("SelfClosing Wor") + countThreadsNamed("SelfDeleting Wo") == 0;
   }));
-}
-
-// A job that deletes itself when it runs, and marks its slot when deleted
-// by anyone.
-class SlotJob : public Runnable {
- public:
-  SlotJob(std::atomic<bool>* deleted) : deleted(deleted) {}
-  ~SlotJob() override { deleted->store(true); }
-  void run() override { delete this; }
-
- private:
-  std::atomic<bool>* const deleted;
-};
-
-TEST(ThreadGroup, SpawnRacingCloseLosesNothing) {
-  const int rounds = 60;
-  const int jobsPerRound = 16;
-  for (int round = 0; round < rounds; ++round) {
-    std::vector<std::atomic<bool>> deleted(jobsPerRound);
-    std::vector<SlotJob*> jobs;
-    for (int i = 0; i < jobsPerRound; ++i) {
-      jobs.push_back(new SlotJob(&deleted[i]));
-    }
-    ThreadGroup* pool = new ThreadGroup("Stress");
-    std::thread spawner([&] {
-      for (SlotJob* job : jobs) {
-        pool->spawn(job, true);
-      }
-    });
-    if (round % 2 == 0) {
-      std::this_thread::yield();
-    }
-    pool->close();
-    spawner.join();
-    delete pool;
-    // Jobs spawned after close are still the caller's; all others ran
-    // (and deleted themselves) or were dropped and deleted.
-    for (int i = 0; i < jobsPerRound; ++i) {
-      if (!deleted[i]) {
-        delete jobs[i];
-      }
-    }
-  }
 }
 
 }  // namespace

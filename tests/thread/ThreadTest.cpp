@@ -74,18 +74,15 @@ TEST(Thread, AHolderKeepsItAliveUntilTheLastRelease) {
   EXPECT_TRUE(unstartedDeleted.wait());
 }
 
+// Whole microseconds of now, plus the wait, carried into the seconds.
 TEST(Lock, DeadlineCarriesIntoTheNextSecond) {
-  timespec deadline = Lock::deadlineAfter({10, 800000999}, 1500);
-  EXPECT_EQ(12, deadline.tv_sec);
-  EXPECT_EQ(300000000, deadline.tv_nsec);  // whole microseconds of now, as stated
-
-  deadline = Lock::deadlineAfter({5, 0}, 999);
-  EXPECT_EQ(5, deadline.tv_sec);
-  EXPECT_EQ(999000000, deadline.tv_nsec);
-
-  deadline = Lock::deadlineAfter({5, 1000}, 60000);
-  EXPECT_EQ(65, deadline.tv_sec);
-  EXPECT_EQ(1000, deadline.tv_nsec);
+  std::string got;
+  for (const auto& [now, wait] :
+       {std::pair<timespec, unsigned>{{10, 800000999}, 1500}, {{5, 0}, 999}, {{5, 1000}, 60000}}) {
+    const timespec deadline = Lock::deadlineAfter(now, wait);
+    got += std::to_string(deadline.tv_sec) + "." + std::to_string(deadline.tv_nsec) + " ";
+  }
+  EXPECT_EQ("12.300000000 5.999000000 65.1000 ", got);
 }
 
 TEST(Lock, TimedWaitsRunTheirTimeSilently) {

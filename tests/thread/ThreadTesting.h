@@ -52,27 +52,17 @@ inline bool eventually(const std::function<bool()>& done) {
   return true;
 }
 
-// The kernel's names of this process's threads.
-inline std::vector<std::string> threadNames() {
-  std::vector<std::string> names;
+// How many threads of this process the kernel knows by name.
+inline int countThreadsNamed(const std::string& name) {
+  int count = 0;
   DIR* tasks = opendir("/proc/self/task");
   while (dirent* entry = tasks == nullptr ? nullptr : readdir(tasks)) {
     std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-    std::string name;
-    if (std::getline(comm, name)) {
-      names.push_back(name);
-    }
+    std::string each;
+    count += std::getline(comm, each) && each == name ? 1 : 0;
   }
   if (tasks != nullptr) {
     closedir(tasks);
-  }
-  return names;
-}
-
-inline int countThreadsNamed(const std::string& name) {
-  int count = 0;
-  for (const std::string& each : threadNames()) {
-    count += each == name ? 1 : 0;
   }
   return count;
 }

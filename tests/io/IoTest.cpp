@@ -92,6 +92,10 @@ TEST_F(FilesTest, NamedPipes) {
   LinuxPipe notAPipe;
   EXPECT_EQ(-5, notAPipe.openNamedPipe(path("plain").c_str(), 0));
   EXPECT_EQ(-4, notAPipe.openNamedPipe(path("absent").c_str(), 0));
+  LinuxPipe reader;  // made, and opened without waiting for a writer
+  reader.setNonBlocking(true);
+  EXPECT_EQ(0, reader.openNamedPipe(path("fifo").c_str(), 0x40));
+  EXPECT_NE(-1, fdOf(&reader));
 }
 
 // A pipe whose deletion is seen, and a listener that records the callbacks

@@ -29,11 +29,11 @@ void LineProcessor::processChar(char c) {
 
 // Line ends are found with memchr, far faster than a call per byte.
 void LineProcessor::processWritableBlock(char* data, int length, const char* readable) {
-  char* const end = data + (length > 0 ? length : 0);
+  char* const end = data + length;
   // The block's next carriage return, looked for once rather than per line:
   // most blocks have none.
   const char* cr = static_cast<const char*>(std::memchr(data, '\r', end - data));
-  while (data < end && !closed) {
+  while (data != end && !closed) {
     char* lineEnd = static_cast<char*>(std::memchr(data, '\n', end - data));
     const char* stop = lineEnd != nullptr ? lineEnd : end;
     if (lineEnd != nullptr && lineLength == 0 && (cr == nullptr || cr >= stop)) {

@@ -34,12 +34,7 @@ bool sameBytes(const char* a, const char* b, size_t length) {
     ends(b, length, &b1, &b2);
     return ((a1 ^ b1) | (a2 ^ b2)) == 0;
   }
-  for (size_t i = 0; i < length; ++i) {
-    if (a[i] != b[i]) {
-      return false;
-    }
-  }
-  return true;
+  return std::memcmp(a, b, length) == 0;
 }
 
 }  // namespace

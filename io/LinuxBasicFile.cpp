@@ -100,9 +100,7 @@ void LinuxBasicFile::setNonBlocking(bool on) {
     return;
   }
   nonBlocking = on;
-  if (fd != -1) {
-    linuxio::applyNonBlocking(fd, on);
-  }
+  linuxio::applyNonBlocking(fd, on);  // no more than EBADF while closed
 }
 
 int LinuxBasicFile::openFile(const char* path, unsigned int mode) {

@@ -59,9 +59,7 @@ void LinuxPipe::setNonBlocking(bool on) {
     return;
   }
   nonBlocking = on;
-  if (fd != -1) {
-    linuxio::applyNonBlocking(fd, on);
-  }
+  linuxio::applyNonBlocking(fd, on);  // no more than EBADF while closed
 }
 
 int LinuxPipe::reopen(bool withoutWaiting) {

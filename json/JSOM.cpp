@@ -503,13 +503,13 @@ JSOM& JSOM::erase(const std::string& key) {
   return *this;
 }
 
-void JSOM::dropIfEmpty(bool created) {
-  if (!created || kind != KIND_NODE || slot.node->getType() != JSONData::TYPE_NONE ||
-      parent == nullptr) {
+void JSOM::dropIfEmpty() {
+  if (kind != KIND_NODE || slot.node->getType() != JSONData::TYPE_NONE || parent == nullptr) {
     return;
   }
-  // The place was made for the load; a member without a value would be
-  // written as "key": with nothing after it, which cannot be read back.
+  // A node in a tree always holds a value, so this one was made for the
+  // load. A member without a value would be written as "key": with nothing
+  // after it, which cannot be read back.
   for (int i = parent->length(); i-- > 0;) {
     if (parent->getByIndex(i) == slot.node) {
       parent->erase(i);
@@ -523,12 +523,11 @@ JSOM& JSOM::fromString(const std::string& text) {
 }
 
 JSOM& JSOM::fromString(const char* text) {
-  bool created = kind != KIND_NODE;
   if (!makeInfoNode("fromString()")) {
     return JERROR;
   }
   if (text == nullptr || !slot.node->setFromJsonString(text)) {
-    dropIfEmpty(created);
+    dropIfEmpty();
     return JERROR;
   }
   return *this;
@@ -566,11 +565,10 @@ std::istream& JSOM::fromStream(std::istream& in) {
   if (in.fail()) {
     return in;
   }
-  bool created = kind != KIND_NODE;
   if (makeInfoNode("fromStream()") && slot.node->setFromStream(in)) {
     return in;
   }
-  dropIfEmpty(created);
+  dropIfEmpty();
   in.setstate(std::ios::failbit);
   return in;
 }
@@ -587,7 +585,6 @@ void JSOM::expandString(JSONData* node) {
   std::string result;
   std::string name;
   bool inside = false;
-  bool changed = false;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (!inside) {
@@ -604,19 +601,16 @@ void JSOM::expandString(JSONData* node) {
       const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
       if (value != nullptr) {
         result.append(value);
-        changed = true;
       } else {
         result.append("${").append(name).push_back('}');
       }
       inside = false;
     }
   }
-  if (changed) {
-    if (inside) {
-      result.append("${").append(name);
-    }
-    node->setString(result);
+  if (inside) {
+    result.append("${").append(name);
   }
+  node->setString(result);
 }
 
 void JSOM::expandTree(JSONData* node) {

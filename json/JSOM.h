@@ -130,7 +130,7 @@ class JSOM {
   JSOM navigateByIndex(int index, const char* label);
   // After a failed load: takes back a node that the load itself created
   // and left without a value.
-  void dropIfEmpty(bool created);
+  void dropIfEmpty();
   static void report(const char* label, const char* message);
   static void expandString(JSONData* node);
   static void expandTree(JSONData* node);

@@ -1,4 +1,5 @@
 // The JSON text serialiser of JSONData.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -16,10 +17,7 @@ const char indentBuffer[] = "\n                                                 
 const int kMaxIndent = sizeof(indentBuffer) - 2;
 
 void indent(std::string& out, int level) {
-  if (level < 0) {
-    level = 0;
-  }
-  out.append(indentBuffer, 1 + (level < kMaxIndent ? level : kMaxIndent));
+  out.append(indentBuffer, 1 + std::min(std::max(level, 0), kMaxIndent));
 }
 
 // Fixed-point text of value with precision digits after the point (6 when

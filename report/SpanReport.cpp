@@ -489,7 +489,7 @@ bool readSpanReport(const std::string& text, SpanReport* report, std::string* er
 
 bool loadSpanReport(const std::string& path, SpanReport* report, std::string* error) {
   std::string text;
-  bool opened = true;
+  bool opened;  // the system's text tells a missing file apart
   const int failed = path == "-" ? readAll(0, &text) : readWholeFile(path.c_str(), &text, &opened);
   if (failed != 0) {
     *error = std::string("cannot read: ") + std::strerror(failed);

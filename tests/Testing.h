@@ -26,7 +26,7 @@ namespace testing {
 class CaptureOutput {
  public:
   explicit CaptureOutput(int fd) : fd(fd) {
-    flushStreams();
+    std::fflush(nullptr);  // every output stream
     if (pipe(ends) != 0) {
       ends[0] = ends[1] = -1;
     }
@@ -52,7 +52,7 @@ class CaptureOutput {
   // captured. The pipe holds 64 KiB: capture no more than that.
   std::string finish() {
     if (saved >= 0) {
-      flushStreams();
+      std::fflush(nullptr);  // every output stream
       dup2(saved, fd);
       close(saved);
       close(ends[1]);
@@ -64,11 +64,6 @@ class CaptureOutput {
   }
 
  private:
-  static void flushStreams() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-  }
-
   const int fd;
   int ends[2];
   int saved = -1;

@@ -92,7 +92,8 @@ TEST(JSOM, AssignmentCopiesWhileCopiesShare) {
   EXPECT_EQ(R"({"t":{"v":1}})", compact(target));
   EXPECT_EQ(R"({"v":2})", compact(shared));
 
-  JSOM pending = source["nothing"];
+  JSOM key = source["nothing"];
+  JSOM pending(key);  // a copy of a handle that holds a key
   target["t"] = pending;
   target["t"] = JSOM::JERROR;
   EXPECT_EQ(R"({"t":{"v":1}})", compact(target));

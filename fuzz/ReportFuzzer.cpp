@@ -1,31 +1,40 @@
-// spanmill-report's reader, summary and export on any text: no crash, and
-// whatever a report holds, the export is strict JSON in valid UTF-8.
+// spanmill-report's reader, summary, comparison and export on any text: no
+// crash, and whatever a report holds, the export is strict JSON in valid
+// UTF-8.
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "report/ChromeTrace.h"
+#include "report/Diff.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  orvel::SpanReport report;
+  std::vector<orvel::SpanReport> reports;
   std::string error;
-  if (!orvel::readSpanReport(text, &report, &error)) {
-    if (error.empty()) {
-      std::abort();  // every failure says what is wrong
+  size_t failed = 0;
+  if (!orvel::readSpanReports(text, &reports, &error, &failed)) {
+    if (error.empty() || failed != reports.size()) {
+      std::abort();  // every failure says what is wrong, and in which report
     }
     return 0;
   }
-  report.name = text.substr(0, 8);
+  for (orvel::SpanReport& report : reports) {
+    report.name = text.substr(0, 8);
+  }
   std::ostringstream out;
   for (bool byThread : {false, true}) {
-    orvel::writeSummaryJson(orvel::summarize({report}, byThread), byThread, out);
+    orvel::writeSummaryJson(orvel::summarize(reports, byThread), byThread, out);
   }
+  const std::vector<orvel::SummaryRow> rows = orvel::summarize(reports, false);
+  orvel::writeDiffTable(orvel::compareRuns(rows, {}), out);
+  orvel::writeDiffJson(orvel::compareRuns({}, rows), out);
   out.str("");
-  orvel::writeChromeTrace({report, report}, out);
+  orvel::writeChromeTrace(reports, out);
   // Strict: no raw control byte but the line feeds between events, and only
   // well-formed UTF-8 lead bytes.
   for (unsigned char c : out.str()) {

@@ -15,9 +15,16 @@ namespace {
 // what it found instead.
 class Reader {
  public:
-  Reader(const std::string& text, SpanReport* report) : text(text), report(report) {}
+  // Reads the report that begins at byte from, after white space.
+  Reader(const std::string& text, size_t from, bool first, SpanReport* report)
+      : text(text), report(report), at(from), first(first) {}
 
   bool read(std::string* error);
+  // Where the report ended, after the white space that follows it.
+  size_t end() {
+    skipSpace();
+    return at;
+  }
 
  private:
   bool fail(const std::string& what) {
@@ -72,7 +79,8 @@ class Reader {
 
   const std::string& text;
   SpanReport* report;
-  size_t at = 0;
+  size_t at;
+  const bool first;
   std::string problem;
 };
 
@@ -430,6 +438,8 @@ bool Reader::threads() {
 
 bool Reader::read(std::string* error) {
   bool seen[3] = {false, false, false};  // sections, pc, threads
+  skipSpace();
+  const size_t start = at;
   bool ok = expect('{');
   if (ok && !take('}')) {
     for (bool more = true; ok && more;) {
@@ -453,12 +463,6 @@ bool Reader::read(std::string* error) {
       ok = ok && next('}', &more);
     }
   }
-  if (ok) {
-    skipSpace();
-    if (at != text.size()) {
-      ok = fail("not JSON: text after the report at byte " + std::to_string(at));
-    }
-  }
   const char* names[3] = {"sections", "pc", "threads"};
   for (int i = 0; ok && i < 3; ++i) {
     if (!seen[i]) {
@@ -473,6 +477,11 @@ bool Reader::read(std::string* error) {
     }
   }
   if (!ok) {
+    // Past the first report of a text, a problem that names no place
+    // names where its report begins.
+    if (!first && problem.find(" at byte ") == std::string::npos) {
+      problem += " in the report at byte " + std::to_string(start);
+    }
     *error = problem;
   }
   return ok;
@@ -480,22 +489,37 @@ bool Reader::read(std::string* error) {
 
 }  // namespace
 
-bool readSpanReport(const std::string& text, SpanReport* report, std::string* error) {
-  report->sections.clear();
-  report->pcs.clear();
-  report->threads.clear();
-  return Reader(text, report).read(error);
-}
-
-bool loadSpanReport(const std::string& path, SpanReport* report, std::string* error) {
-  std::string text;
-  bool opened;  // the system's text tells a missing file apart
-  const int failed = path == "-" ? readAll(0, &text) : readWholeFile(path.c_str(), &text, &opened);
-  if (failed != 0) {
-    *error = std::string("cannot read: ") + std::strerror(failed);
+bool readSpanReports(const std::string& text, std::vector<SpanReport>* reports, std::string* error,
+                     size_t* failed) {
+  const size_t before = reports->size();
+  size_t at = 0;
+  do {
+    reports->emplace_back();
+    *failed = reports->size() - before;
+    Reader reader(text, at, *failed == 1, &reports->back());
+    if (!reader.read(error)) {
+      return false;
+    }
+    at = reader.end();
+  } while (at < text.size() && text[at] == '{');
+  if (at != text.size()) {
+    *error = "not JSON: text after the report at byte " + std::to_string(at);
     return false;
   }
-  return readSpanReport(text, report, error);
+  return true;
+}
+
+bool loadSpanReports(const std::string& path, std::vector<SpanReport>* reports, std::string* error,
+                     size_t* failed) {
+  std::string text;
+  bool opened;  // the system's text tells a missing file apart
+  const int unread = path == "-" ? readAll(0, &text) : readWholeFile(path.c_str(), &text, &opened);
+  if (unread != 0) {
+    *failed = 1;
+    *error = std::string("cannot read: ") + std::strerror(unread);
+    return false;
+  }
+  return readSpanReports(text, reports, error, failed);
 }
 
 }  // namespace orvel

@@ -33,15 +33,22 @@ struct SpanReport {
   std::vector<Thread> threads;
 };
 
-// Reads a report from text. Strings may hold any byte but an unescaped
-// quote or backslash, as spanmill writes them. On failure returns false and
-// sets error to what is wrong, for example "not JSON: expected ',' or ']'
-// at byte 1200" or "missing \"threads\"".
-bool readSpanReport(const std::string& text, SpanReport* report, std::string* error);
+// Reads the reports in text and appends them to reports: one, or several
+// one after another as spanmill -a writes them, with nothing or white space
+// between them. Strings may hold any byte but an unescaped quote or
+// backslash, as spanmill writes them. On failure returns false, sets failed
+// to the number of the report that is wrong (1 for the first) and error to
+// what is wrong, for example "not JSON: expected ',' or ']' at byte 1200"
+// or "missing \"threads\"". Byte offsets count from the start of text;
+// past the first report, a problem that has no place of its own ends with
+// " in the report at byte N", where its report begins.
+bool readSpanReports(const std::string& text, std::vector<SpanReport>* reports, std::string* error,
+                     size_t* failed);
 
-// Reads the report in the file at path ("-": standard input); the same
-// errors, and "cannot read: <system text>".
-bool loadSpanReport(const std::string& path, SpanReport* report, std::string* error);
+// The same for the file at path ("-": standard input), and "cannot read:
+// <system text>" (report 1) when it cannot be read.
+bool loadSpanReports(const std::string& path, std::vector<SpanReport>* reports, std::string* error,
+                     size_t* failed);
 
 }  // namespace orvel
 

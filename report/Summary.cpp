@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "report/JsonText.h"
+#include "report/TextTable.h"
 
 namespace orvel {
 
@@ -40,34 +41,6 @@ void fill(std::vector<long long>* durations, SummaryRow* row) {
   row->median = (lower + upper) / 2;
 }
 
-// Names as a terminal shows them: control bytes would break the table.
-std::string printable(const std::string& text) {
-  std::string shown = text;
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-      c = '?';
-    }
-  }
-  return shown;
-}
-
-// Columns are counted in characters: UTF-8 continuation bytes take none.
-size_t width(const std::string& text) {
-  size_t count = 0;
-  for (char c : text) {
-    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }
-  return count;
-}
-
-std::string sectionText(const SummaryRow& row) {
-  std::string text = row.name.empty() ? "(unnamed)" : printable(row.name);
-  if (!row.location.empty()) {
-    text += " (" + printable(row.location) + ")";
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string durationText(double micros) {
@@ -83,9 +56,43 @@ std::string durationText(double micros) {
   return text;
 }
 
+std::vector<long long> selfTimes(const std::vector<SpanReport::Span>& spans) {
+  std::vector<long long> self(spans.size());
+  std::vector<double> begin(spans.size());  // in whole microseconds
+  std::vector<uint32_t> order(spans.size());
+  for (size_t i = 0; i < spans.size(); ++i) {
+    self[i] = spans[i].micros;
+    begin[i] = std::round(spans[i].start * 1e6);
+    order[i] = static_cast<uint32_t>(i);
+  }
+  auto end = [&](uint32_t i) { return begin[i] + static_cast<double>(spans[i].micros); };
+  // Outer spans first: by start, then the longest first. Of two equal
+  // spans the later one ended last (spanmill writes a span when it ends),
+  // so it is the outer one.
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return std::tie(begin[a], spans[b].micros, b) < std::tie(begin[b], spans[a].micros, a);
+  });
+  // The spans that enclose the one at hand, innermost last.
+  std::vector<uint32_t> open;
+  for (uint32_t i : order) {
+    while (!open.empty() && !(begin[i] < end(open.back()) && end(i) <= end(open.back()) + 1)) {
+      open.pop_back();
+    }
+    if (!open.empty()) {
+      self[open.back()] -= spans[i].micros;
+    }
+    open.push_back(i);
+  }
+  for (long long& micros : self) {
+    micros = std::max(micros, 0LL);
+  }
+  return self;
+}
+
 std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool byThread) {
   std::vector<SummaryRow> rows;
   std::vector<std::vector<long long>> durations;
+  std::vector<double> selfTotals;
   // Rows are found by their text (name, location, thread) once per "pc"
   // row and thread, not once per span.
   std::unordered_map<std::string, size_t> byKey;
@@ -111,12 +118,16 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
           if (found.second) {
             rows.push_back(SummaryRow{name, location, threadName});
             durations.emplace_back();
+            selfTotals.push_back(0);
           }
           rowOfPc[pc] = found.first->second;
         }
       }
-      for (const SpanReport::Span& span : thread.spans) {
-        durations[rowOfPc[span.pc]].push_back(span.micros);
+      const std::vector<long long> self = selfTimes(thread.spans);
+      for (size_t i = 0; i < thread.spans.size(); ++i) {
+        const size_t row = rowOfPc[thread.spans[i].pc];
+        durations[row].push_back(thread.spans[i].micros);
+        selfTotals[row] += static_cast<double>(self[i]);
       }
     }
   }
@@ -127,6 +138,7 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
       if (kept != i) {
         rows[kept] = std::move(rows[i]);
         durations[kept] = std::move(durations[i]);
+        selfTotals[kept] = selfTotals[i];
       }
       ++kept;
     }
@@ -136,6 +148,7 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
   double total = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
     fill(&durations[i], &rows[i]);
+    rows[i].self = selfTotals[i];
     total += rows[i].total;
   }
   for (SummaryRow& row : rows) {
@@ -149,41 +162,24 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
 }
 
 void writeSummaryTable(const std::vector<SummaryRow>& rows, bool byThread, std::ostream& out) {
-  const std::vector<std::string> heads = {"thread", "section", "spans", "total", "mean",
+  const std::vector<std::string> heads = {"thread", "section", "spans", "total", "self", "mean",
                                           "min",    "median",  "p95",   "max",   "share"};
-  std::vector<std::vector<std::string>> cells;
+  std::vector<std::vector<std::string>> lines = {heads};
   for (const SummaryRow& row : rows) {
     char share[32];
     std::snprintf(share, sizeof share, "%.1f%%", row.share * 100);
-    cells.push_back({printable(row.thread), sectionText(row), std::to_string(row.count),
-                     durationText(row.total), durationText(row.mean), durationText(row.min),
-                     durationText(row.median), durationText(row.p95), durationText(row.max),
-                     share});
+    lines.push_back({printable(row.thread), sectionText(row.name, row.location),
+                     std::to_string(row.count), durationText(row.total), durationText(row.self),
+                     durationText(row.mean), durationText(row.min), durationText(row.median),
+                     durationText(row.p95), durationText(row.max), share});
   }
-  std::vector<size_t> widths(heads.size());
-  for (size_t c = 0; c < heads.size(); ++c) {
-    widths[c] = width(heads[c]);
-    for (const auto& line : cells) {
-      widths[c] = std::max(widths[c], width(line[c]));
+  // No thread column unless the rows are split by thread.
+  if (!byThread) {
+    for (auto& line : lines) {
+      line.erase(line.begin());
     }
   }
-  // Text columns to the left, numbers to the right; no thread column
-  // unless the rows are split by thread.
-  auto print = [&](const std::vector<std::string>& line) {
-    std::string text;
-    for (size_t c = byThread ? 0 : 1; c < line.size(); ++c) {
-      const std::string pad(widths[c] - width(line[c]), ' ');
-      if (c > (byThread ? 0u : 1u)) {
-        text += "  ";
-      }
-      text += c < 2 ? line[c] + (c + 1 < line.size() ? pad : "") : pad + line[c];
-    }
-    out << text << '\n';
-  };
-  print(heads);
-  for (const auto& line : cells) {
-    print(line);
-  }
+  writeTextTable(lines, byThread ? 2 : 1, out);
 }
 
 void writeSummaryJson(const std::vector<SummaryRow>& rows, bool byThread, std::ostream& out) {
@@ -204,8 +200,9 @@ void writeSummaryJson(const std::vector<SummaryRow>& rows, bool byThread, std::o
     appendJsonString(row.location, &text);
     text += ",\"spans\":" + std::to_string(row.count);
     const std::pair<const char*, double> numbers[] = {
-        {"total_us", row.total},   {"mean_us", row.mean}, {"min_us", row.min},
-        {"median_us", row.median}, {"p95_us", row.p95},   {"max_us", row.max}};
+        {"total_us", row.total}, {"self_us", row.self},     {"mean_us", row.mean},
+        {"min_us", row.min},     {"median_us", row.median}, {"p95_us", row.p95},
+        {"max_us", row.max}};
     for (const auto& number : numbers) {
       text += ",\"";
       text += number.first;

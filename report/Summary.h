@@ -23,8 +23,18 @@ struct SummaryRow {
   // two; the 95th percentile is the nearest rank: the ceil(0.95 n)-th
   // smallest duration.
   double total = 0, mean = 0, min = 0, median = 0, p95 = 0, max = 0;
+  double self = 0;   // the sum of the spans' self times (see selfTimes)
   double share = 0;  // total / the total of every row; 0 when that is 0
 };
+
+// The self time of each span of a thread: its duration less the durations
+// of the spans directly nested in it (not counting those nested deeper).
+// A span is nested in another when it begins at or after the other's
+// start and before its end, and ends no more than a microsecond after its
+// end: start times are rounded to microseconds and durations cut to them.
+// Spans that only follow one another, as system calls do, never nest.
+// Never negative.
+std::vector<long long> selfTimes(const std::vector<SpanReport::Span>& spans);
 
 // Rows sorted by total time, largest first (then by name, location and
 // thread, so that the order is always the same). The spans of all reports

@@ -39,9 +39,10 @@ inline std::string marker(unsigned tid, const std::string& time, const std::stri
 // What spanmill-report finds wrong when it reads text as a report (strict
 // JSON, every member in its place); "" when it reads.
 inline std::string readBackError(const std::string& text) {
-  SpanReport report;
+  std::vector<SpanReport> reports;
   std::string error;
-  return readSpanReport(text, &report, &error) ? "" : error;
+  size_t failed;
+  return readSpanReports(text, &reports, &error, &failed) ? "" : error;
 }
 
 }  // namespace testing

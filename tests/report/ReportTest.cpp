@@ -11,6 +11,7 @@
 
 #include "json/JSOM.h"
 #include "report/ChromeTrace.h"
+#include "report/Diff.h"
 #include "report/JsonText.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
@@ -24,24 +25,31 @@ using testing::ProgramResult;
 using testing::readWholeFile;
 using testing::runProgram;
 
+// What is wrong with text, "#N: " before it past the first report.
 std::string errorOf(const std::string& text) {
-  SpanReport report;
+  std::vector<SpanReport> reports;
   std::string error;
-  return readSpanReport(text, &report, &error) ? "" : error;
+  size_t failed;
+  if (readSpanReports(text, &reports, &error, &failed)) {
+    return "";
+  }
+  return (failed > 1 ? "#" + std::to_string(failed) + ": " : "") + error;
 }
 
 TEST(SpanReport, ReadsWhatSpanmillWrites) {
   // Raw control bytes and bytes that are not UTF-8 pass through spanmill's
   // writer; escapes and white space are read as JSON has them.
-  SpanReport report;
+  std::vector<SpanReport> reports;
   std::string error;
-  ASSERT_TRUE(readSpanReport(
+  size_t failed;
+  ASSERT_TRUE(readSpanReports(
       "{\"sections\":[\"a\\\"b\",\"\x01\xff\",\"\\u00C9\\ud83d\\ude00\"],\"pc\":[[\"\",0],[\"x.c:"
       "1\",2]],"
       " \"threads\" : "
       "{\"42\":{\"trace\":[[0,5,0],[1.25e-1,-3,1],[12.5,0,0]]},\"7\":{\"trace\":[]}}}\n",
-      &report, &error))
+      &reports, &error, &failed))
       << error;
+  const SpanReport& report = reports[0];
   EXPECT_EQ((std::vector<std::string>{"a\"b", "\x01\xff", "\xc3\x89\xf0\x9f\x98\x80"}),
             report.sections);
   ASSERT_EQ(2u, report.pcs.size());
@@ -56,17 +64,17 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
   EXPECT_EQ(1u, report.threads[0].spans[1].pc);
   EXPECT_TRUE(report.threads[1].spans.empty());
 
-  ASSERT_TRUE(readSpanReport(
+  ASSERT_TRUE(readSpanReports(
       "{\"sections\":[\"\\/"
       "\\b\\f\\n\\r\\t\\\\\\ud800x\",\"\\ud800\\udc00\\udbff\\udfff\",\"\\ud800\\ue000\"],"
       "\"pc\":[],\"threads\":{}}",
-      &report, &error))
+      &reports, &error, &failed))
       << error;
   // Lone surrogates are replaced; pairs from the first to the last.
   EXPECT_EQ(
       (std::vector<std::string>{"/\b\f\n\r\t\\\xef\xbf\xbdx", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",
                                 "\xef\xbf\xbd\xee\x80\x80"}),
-      report.sections);
+      reports.at(1).sections);
 }
 
 // tests/data/report-errors.tsv: a text and what the reader finds wrong
@@ -148,6 +156,20 @@ TEST(Summary, RowsPerThreadAndAcrossReports) {
   EXPECT_EQ(6u, rows[1].count);  // a from both reports, both threads
 }
 
+// P [0, 100) holds C1 [10, 30), which holds G [12, 20), and C2 [50, 101),
+// which ends within the microsecond that rounding allows. S and B begin
+// where the span before them ends: they only follow it. Z takes no time;
+// of the equal E1 and E2 the later is the outer; Q's nested R1 and R2 add
+// up to more than Q.
+TEST(Summary, SelfTimeLessesTheDirectlyNestedSpans) {
+  const std::vector<SpanReport::Span> spans = {
+      {0.000012, 8, 0}, {0.00001, 20, 0}, {0.00005, 51, 0}, {0, 100, 0},     {0.0001, 5, 0},
+      {0.00001, 0, 0},  {0.0002, 10, 0},  {0.0002, 10, 0},  {0.0003, 10, 0}, {0.00031, 1, 0},
+      {0.0004, 3, 0},   {0.0004, 1, 0},   {0.000401, 3, 0}};
+  //             G  C1  C2  P   S  Z  E1 E2 A   B  Q  R1 R2
+  EXPECT_EQ((std::vector<long long>{8, 12, 51, 29, 5, 0, 10, 0, 10, 1, 0, 1, 3}), selfTimes(spans));
+}
+
 TEST(Summary, TableAndJson) {
   EXPECT_EQ("850 us 12.5 us 999.5 us 1.000 ms 3.204 ms 1000.000 ms 1.000 s -1.250 s",
             durationText(850) + " " + durationText(12.5) + " " + durationText(999.5) + " " +
@@ -159,19 +181,65 @@ TEST(Summary, TableAndJson) {
   std::ostringstream table;
   writeSummaryTable(rows, false, table);
   EXPECT_EQ(
-      "section    spans     total      mean       min    median       p95       max  share\n"
-      "\xc3\xa9              2  4.000 ms  2.000 ms  1.500 ms  2.000 ms  2.500 ms  2.500 ms  99.0%\n"
-      "b (b.c:9)      1     40 us     40 us     40 us     40 us     40 us     40 us   1.0%\n",
+      "section    spans     total      self      mean       min    median       p95       max  "
+      "share\n"
+      "\xc3\xa9              2  4.000 ms  2.460 ms  2.000 ms  1.500 ms  2.000 ms  2.500 ms  2.500 "
+      "ms  99.0%\n"
+      "b (b.c:9)      1     40 us     40 us     40 us     40 us     40 us     40 us     40 us   "
+      "1.0%\n",
       table.str());
   std::ostringstream json;
   writeSummaryJson(rows, false, json);
   EXPECT_EQ(
       "{\"rows\":[{\"section\":\"\xc3\xa9\",\"location\":\"\",\"spans\":2,\"total_us\":4000,"
-      "\"mean_us\":2000,\"min_us\":1500,\"median_us\":2000,\"p95_us\":2500,\"max_us\":2500,"
+      "\"self_us\":2460,\"mean_us\":2000,\"min_us\":1500,\"median_us\":2000,\"p95_us\":2500,\"max_"
+      "us\":2500,"
       "\"share\":0.990099},{\"section\":\"b\",\"location\":\"b.c:9\",\"spans\":1,\"total_us\":40,"
-      "\"mean_us\":40,\"min_us\":40,\"median_us\":40,\"p95_us\":40,\"max_us\":40,"
+      "\"self_us\":40,\"mean_us\":40,\"min_us\":40,\"median_us\":40,\"p95_us\":40,\"max_us\":40,"
       "\"share\":0.009901}],\"total_us\":4040}\n",
       json.str());
+}
+
+SummaryRow section(const char* name, uint64_t spans, double median, double total) {
+  SummaryRow row;
+  row.name = name;
+  row.count = spans;
+  row.median = row.p95 = median;
+  row.total = total;
+  return row;
+}
+
+// a's median doubles, b is gone, z's median was 0, c is new.
+TEST(Diff, SectionsSortedByTheChangeOfTheirTotalAndGatedByTheirMedian) {
+  const std::vector<DiffRow> rows =
+      compareRuns({section("a", 5, 100, 500), section("b", 5, 50, 250), section("z", 5, 0, 0)},
+                  {section("a", 5, 200, 1000), section("c", 1, 7, 7), section("z", 5, 3, 15)});
+  std::ostringstream table;
+  writeDiffTable(rows, table);
+  EXPECT_EQ(
+      "section   spans            median  median change               p95               total  "
+      "total change\n"
+      "a        5 -> 5  100 us -> 200 us        +100.0%  100 us -> 200 us  500 us -> 1.000 ms      "
+      " +500 us\n"
+      "b        5 -> -        50 us -> -        removed        50 us -> -         250 us -> -      "
+      " -250 us\n"
+      "z        5 -> 5      0 us -> 3 us            n/a      0 us -> 3 us       0 us -> 15 us      "
+      "  +15 us\n"
+      "c        - -> 1         - -> 7 us          added         - -> 7 us           - -> 7 us      "
+      "   +7 us\n",
+      table.str());
+  std::ostringstream json;
+  writeDiffJson(rows, json);
+  EXPECT_NE(
+      std::string::npos,
+      json.str().find(R"({"section":"b","location":"","status":"removed","before":{"spans":5,)"
+                      R"("median_us":50,"p95_us":50,"total_us":250},"after":null,)"
+                      R"("median_change_pct":null,"total_change_us":-250})"))
+      << json.str();
+  ASSERT_EQ(1u, slowerThan(rows, 20, 5).size());
+  EXPECT_EQ("a", slowerThan(rows, 20, 5)[0]->name);
+  EXPECT_TRUE(slowerThan(rows, 100, 5).empty());  // not more than 100 %
+  EXPECT_TRUE(slowerThan(rows, 20, 6).empty());
 }
 
 std::string exported(const std::vector<SpanReport>& reports) {
@@ -273,6 +341,66 @@ TEST_F(ReportCommand, RoundTripFromAnExampleCapture) {
   rows.fromString(json.out);
   EXPECT_EQ("9920", rows["rows"][0]["thread"].stringValue(""));
   EXPECT_EQ("DrawFrame", rows["rows"][0]["section"].stringValue(""));
+}
+
+// Two runs appended to one file are read as both, and named apart. By hand
+// from render.ftrace: doFrame (3880 us) holds measure (1675), layout (1508)
+// and draw (589), so its self time is 108 us a run; DrawFrame's is 3300 -
+// 657 - 2540 = 103 us.
+TEST_F(ReportCommand, AppendedRunsAndSelfTime) {
+  const std::string all = path("all.json");
+  for (int run = 0; run < 2; ++run) {
+    runProgram(SPANMILL_BINARY, {"-i", ORVEL_TEST_DATA "/render.ftrace", "-a", all});
+  }
+  JSOM rows;
+  rows.fromString(report({"summary", "--json", all}).out);
+  EXPECT_EQ("Choreographer#doFrame", rows["rows"][0]["section"].stringValue(""));
+  EXPECT_EQ(2, rows["rows"][0]["spans"].longValue(0));
+  EXPECT_EQ(2 * 108, rows["rows"][0]["self_us"].longValue(0));
+  EXPECT_EQ(2 * 103, rows["rows"][1]["self_us"].longValue(0));
+  EXPECT_EQ(rows["rows"][3]["total_us"].longValue(0), rows["rows"][3]["self_us"].longValue(0));
+  EXPECT_NE(std::string::npos, report({"summary", "--by-thread", all}).out.find("all.json#2:1201"));
+  EXPECT_NE(std::string::npos, report({"chrome", all}).out.find(R"("args":{"name":"all.json#2"})"));
+
+  const size_t size = readWholeFile(all).size();
+  writeFile(all, readWholeFile(all) + "\n{\"sections\":[]}");
+  EXPECT_EQ("spanmill-report: " + all + "#3: missing \"pc\" in the report at byte " +
+                std::to_string(size + 1) + "\n",
+            report({"summary", all}).err);
+}
+
+// Five spans of a of micros each, and one of b.
+std::string fiveSpans(long long micros) {
+  std::string rows;
+  for (int i = 0; i < 5; ++i) {
+    rows += "[" + std::to_string(i) + "," + std::to_string(micros) + ",0],";
+  }
+  return R"({"sections":["a","b"],"pc":[["",0],["",1]],"threads":{"1":{"trace":[)" + rows +
+         "[9,50,1]]}}}";
+}
+
+TEST_F(ReportCommand, DiffFailsAboveAGrowthOfTheMedian) {
+  writeFile(path("base.json"), fiveSpans(100));
+  writeFile(path("slower.json"), fiveSpans(200));
+  ProgramResult slower =
+      report({"diff", "--fail-above", "20", path("base.json"), path("slower.json")});
+  EXPECT_EQ(3, slower.exitStatus);
+  EXPECT_EQ(0u, slower.out.find("section ")) << slower.out;
+  EXPECT_EQ("spanmill-report: median grew by more than 20%: a +100.0%\n", slower.err);
+  EXPECT_EQ(0, report({"diff", "--fail-above", "20", "--min-spans", "6", path("base.json"),
+                       path("slower.json")})
+                   .exitStatus);
+  ProgramResult same = report({"diff", "--fail-above", "0", path("base.json"), path("base.json")});
+  EXPECT_EQ(0, same.exitStatus);
+  EXPECT_EQ("", same.err);
+  JSOM rows;
+  rows.fromString(report({"diff", "--json", path("base.json"), path("slower.json")}).out);
+  EXPECT_EQ(100, rows["rows"][0]["median_change_pct"].longValue(0));
+  EXPECT_EQ(1, report({"diff", path("base.json"), path("none.json")}).exitStatus);
+  for (const char* wrong : {"-1", "x", ""}) {
+    EXPECT_EQ(2, report({"diff", "--fail-above", wrong, "a", "b"}).exitStatus) << wrong;
+  }
+  EXPECT_EQ(2, report({"diff", path("base.json")}).exitStatus);
 }
 
 TEST_F(ReportCommand, ABadReportIsNamedAndLeavesNoFile) {

@@ -1,0 +1,28 @@
+// Aligned text tables for a terminal, as the summary and the comparison
+// print them.
+#ifndef ORVEL_REPORT_TEXTTABLE_H
+#define ORVEL_REPORT_TEXTTABLE_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace orvel {
+
+// Text as a terminal shows it: control bytes, which would break the
+// table, become '?'.
+std::string printable(const std::string& text);
+
+// "name (location)", or "name" without a location; "(unnamed)" for an
+// empty name.
+std::string sectionText(const std::string& name, const std::string& location);
+
+// Writes lines (the head first) in columns two spaces apart, each as wide
+// as its widest cell counted in characters of UTF-8. The first textColumns
+// columns are aligned to the left, the others, numbers, to the right.
+void writeTextTable(const std::vector<std::vector<std::string>>& lines, size_t textColumns,
+                    std::ostream& out);
+
+}  // namespace orvel
+
+#endif  // ORVEL_REPORT_TEXTTABLE_H

@@ -127,6 +127,7 @@ TEST(JSOM, WhatTheLibraryWritesReadsBack) {
   JSOM doc;
   doc["a"].setLong(1);
   EXPECT_EQ(&JSOM::JERROR, &doc["cfg"].fromString("   "));
+  EXPECT_EQ(&JSOM::JERROR, &doc["a"].fromString("   "));  // a keeps its value
   JSOM self = doc["self"];
   self = doc;
   std::string text;

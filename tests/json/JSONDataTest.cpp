@@ -292,7 +292,7 @@ TEST(JSONWriter, SevenEscapesAndNoOthers) {
 TEST(JSONWriter, NumbersWholeAndTrimmed) {
   EXPECT_EQ("1 0.5 1234.5679 -2 -0 100 3.141593",
             number(1.0L, 4) + " " + number(0.5L, 4) + " " + number(1234.56789L, 4) + " " +
-                number(-2.0L, 4) + " " + number(-0.00001L, 4) + " " + number(100.0L, 0) + " " +
+                number(-2.0L, 4) + " " + number(-0.00001L, 4) + " " + number(100.4L, 0) + " " +
                 number(3.14159265L, -1));
 
   // Longer than any fixed buffer: never cut.

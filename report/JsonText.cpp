@@ -57,10 +57,6 @@ void appendJsonNumber(double value, std::string* out) {
     if (text[length - 1] == '.') {
       --length;
     }
-    if (length == 2 && text[0] == '-' && text[1] == '0') {
-      length = 1;
-      text[0] = '0';
-    }
   }
   out->append(text, static_cast<size_t>(length));
 }

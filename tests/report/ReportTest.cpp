@@ -44,7 +44,7 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
       "{\"sections\":[\"a\\\"b\",\"\x01\xff\",\"\\u00C9\\ud83d\\ude00\"],\"pc\":[[\"\",0],[\"x.c:"
       "1\",2]],"
       " \"threads\" : "
-      "{\"42\":{\"trace\":[[0,5,0],[1.25e-1,-3,1],[12.5,0,0]]},\"7\":{\"trace\":[]}}}\n",
+      "{\"42\":{\"trace\":[[3,5,0],[1.25e-1,-3,1],[12.5,0,0]]},\"7\":{\"trace\":[]}}}\n",
       &reports, &error, &failed))
       << error;
   const SpanReport& report = reports[0];
@@ -56,6 +56,7 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
   ASSERT_EQ(2u, report.threads.size());
   EXPECT_EQ("42", report.threads[0].tid);
   ASSERT_EQ(3u, report.threads[0].spans.size());
+  EXPECT_EQ(3, report.threads[0].spans[0].start);
   EXPECT_EQ(0.125, report.threads[0].spans[1].start);
   EXPECT_EQ(12.5, report.threads[0].spans[2].start);
   EXPECT_EQ(-3, report.threads[0].spans[1].micros);
@@ -296,11 +297,11 @@ TEST(ChromeTrace, ControlBytesAndBrokenUtf8BecomeStrictJson) {
                       fffd + "\xc3\xa9\xee\x80\x80\xf0\x9f\x98\x80" + fffd + fffd + "\""));
   // Summary numbers: negative, and past 10^12 without a trailing point.
   std::string numbers;
-  for (double value : {-2.5, -0.0004, 2e12, 1234567.891}) {
+  for (double value : {-2.5, -0.0004, 2e12, 1234567.891, 10.0}) {
     appendJsonNumber(value, &numbers);
     numbers += " ";
   }
-  EXPECT_EQ("-2.5 0 2000000000000 1234567.891 ", numbers);
+  EXPECT_EQ("-2.5 0 2000000000000 1234567.891 10 ", numbers);
 }
 
 ProgramResult report(const std::vector<std::string>& args) {
@@ -387,7 +388,6 @@ TEST_F(ReportCommand, DiffFailsAboveAGrowthOfTheMedian) {
   ProgramResult slower =
       report({"diff", "--fail-above", "20", path("base.json"), path("slower.json")});
   EXPECT_EQ(3, slower.exitStatus);
-  EXPECT_EQ(0u, slower.out.find("section ")) << slower.out;
   EXPECT_EQ("spanmill-report: median grew by more than 20%: a +100.0%\n", slower.err);
   EXPECT_EQ(0, report({"diff", "--fail-above", "20", "--min-spans", "6", path("base.json"),
                        path("slower.json")})

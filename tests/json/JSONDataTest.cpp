@@ -97,7 +97,7 @@ TEST(JSONData, ConversionsSaturate) {
   Tree tree("[-2.7, true, \"s\", 18446744073709551615.0, -18446744073709551615.0]");
   JSONData big;
   std::string got;
-  for (long double value : {1e19L, -1e30L, static_cast<long double>(NAN)}) {
+  for (long double value : {1e19L, 0x1p63L, -1e30L, static_cast<long double>(NAN)}) {
     big.setDouble(value);
     got += std::to_string(big.longValue()) + " ";
   }
@@ -107,7 +107,7 @@ TEST(JSONData, ConversionsSaturate) {
   got += std::to_string(static_cast<double>(tree->getByIndex(1)->doubleValue())) + " " +
          std::to_string(static_cast<double>(tree->getByIndex(2)->doubleValue()));
   EXPECT_EQ(
-      "9223372036854775807 -9223372036854775808 0 -2 1 0 9223372036854775807 "
+      "9223372036854775807 9223372036854775807 -9223372036854775808 0 -2 1 0 9223372036854775807 "
       "-9223372036854775808 1.000000 0.000000",
       got);
   EXPECT_TRUE(big.booleanValue());

@@ -41,14 +41,13 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
   std::string error;
   size_t failed;
   ASSERT_TRUE(readSpanReports(
-      "{\"sections\":[\"a\\\"b\",\"\x01\xff\",\"\\u00C9\\ud83d\\ude00\"],\"pc\":[[\"\",0],[\"x.c:"
-      "1\",2]],"
-      " \"threads\" : "
+      "{\"sections\":[\"a\\\"b\",\"\x01\xff\",\"\\u00C9\\u0800\\ud83d\\ude00\"],"
+      "\"pc\":[[\"\",0],[\"x.c:1\",2]], \"threads\" : "
       "{\"42\":{\"trace\":[[3,5,0],[1.25e-1,-3,1],[12.5,0,0]]},\"7\":{\"trace\":[]}}}\n",
       &reports, &error, &failed))
       << error;
   const SpanReport& report = reports[0];
-  EXPECT_EQ((std::vector<std::string>{"a\"b", "\x01\xff", "\xc3\x89\xf0\x9f\x98\x80"}),
+  EXPECT_EQ((std::vector<std::string>{"a\"b", "\x01\xff", "\xc3\x89\xe0\xa0\x80\xf0\x9f\x98\x80"}),
             report.sections);
   ASSERT_EQ(2u, report.pcs.size());
   EXPECT_EQ("x.c:1", report.pcs[1].location);

@@ -92,7 +92,6 @@ std::vector<long long> selfTimes(const std::vector<SpanReport::Span>& spans) {
 std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool byThread) {
   std::vector<SummaryRow> rows;
   std::vector<std::vector<long long>> durations;
-  std::vector<double> selfTotals;
   // Rows are found by their text (name, location, thread) once per "pc"
   // row and thread, not once per span.
   std::unordered_map<std::string, size_t> byKey;
@@ -118,7 +117,6 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
           if (found.second) {
             rows.push_back(SummaryRow{name, location, threadName});
             durations.emplace_back();
-            selfTotals.push_back(0);
           }
           rowOfPc[pc] = found.first->second;
         }
@@ -127,7 +125,7 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
       for (size_t i = 0; i < thread.spans.size(); ++i) {
         const size_t row = rowOfPc[thread.spans[i].pc];
         durations[row].push_back(thread.spans[i].micros);
-        selfTotals[row] += static_cast<double>(self[i]);
+        rows[row].self += static_cast<double>(self[i]);
       }
     }
   }
@@ -138,7 +136,6 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
       if (kept != i) {
         rows[kept] = std::move(rows[i]);
         durations[kept] = std::move(durations[i]);
-        selfTotals[kept] = selfTotals[i];
       }
       ++kept;
     }
@@ -148,7 +145,6 @@ std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool b
   double total = 0;
   for (size_t i = 0; i < rows.size(); ++i) {
     fill(&durations[i], &rows[i]);
-    rows[i].self = selfTotals[i];
     total += rows[i].total;
   }
   for (SummaryRow& row : rows) {

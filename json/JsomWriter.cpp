@@ -11,6 +11,13 @@
 
 #include "json/JsonEscape.h"
 
+// Digits come from 128-bit products where the compiler has such integers.
+// ORVEL_WITHOUT_INT128 takes the path of the targets that have none (32-bit
+// ARM), so that a test build on any machine checks that path as well.
+#if defined(__SIZEOF_INT128__) && !defined(ORVEL_WITHOUT_INT128)
+#define ORVEL_INT128 1
+#endif
+
 namespace orvel {
 
 namespace {
@@ -29,7 +36,7 @@ int clampedLength(int formatted, int bufferSize) {
 
 static_assert(std::numeric_limits<double>::is_iec559, "fixedPoint reads IEEE 754 doubles");
 
-#ifndef __SIZEOF_INT128__
+#ifndef ORVEL_INT128
 // Where the compiler has no 128-bit integers (32-bit targets): a 128-bit
 // unsigned number, high * 2^64 + low.
 struct Wide {
@@ -87,7 +94,7 @@ uint64_t roundedExactly(double magnitude) {
     return 0;  // below 2^-45: far under half a unit of the last digit
   }
   const int shift = -exponent;
-#ifdef __SIZEOF_INT128__
+#ifdef ORVEL_INT128
   // The compiler's 128-bit integers: one multiplication.
   const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * Scale;
   uint64_t scaled = static_cast<uint64_t>(product >> shift);
@@ -146,7 +153,7 @@ int fixedDigits(double value, int precision, char* buffer) {
   }
   uint64_t whole;
   uint64_t fraction;
-#ifdef __SIZEOF_INT128__
+#ifdef ORVEL_INT128
   // With 128-bit integers the exact path is the quicker one.
   const bool rounded = false;
 #else

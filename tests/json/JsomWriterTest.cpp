@@ -134,9 +134,11 @@ TEST_F(JsomWriterTest, FixedPointDigitsAreThoseOfPrintf) {
     length -= buffer[length - 1] == '.' ? 1 : 0;
     return std::string(buffer, static_cast<size_t>(length));
   };
-  std::vector<double> values = {0.0,      -0.0,   0.0078125, 0.0234375, 2.5e-7,
-                                4.9e-324, 1e-300, 0.5,       1.5,       2.5,
-                                1e16,     9.2e12, 9.3e12,    9.2e18,    123456.7890125};
+  // Just above 12.5e-9, whose ninth digit rounds up on a bit far below.
+  std::vector<double> values = {0.0,    -0.0,     0.0078125,      0.0234375,
+                                2.5e-7, 4.9e-324, 1e-300,         0.5,
+                                1.5,    2.5,      1e16,           9.2e12,
+                                9.3e12, 9.2e18,   123456.7890125, std::nextafter(1.25e-8, 1.0)};
   for (int odd = 1; odd < 4000; odd += 2) {
     values.push_back(std::ldexp(static_cast<double>(odd), -7));   // ties at 6 digits
     values.push_back(std::ldexp(static_cast<double>(odd), -20));  // and at more

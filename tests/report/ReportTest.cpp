@@ -23,6 +23,11 @@ using testing::ProgramResult;
 using testing::readWholeFile;
 using testing::runProgram;
 
+// The expected output of a case, from tests/data/expected.
+std::string expected(const char* name) {
+  return readWholeFile(ORVEL_TEST_DATA "/expected/" + std::string(name));
+}
+
 // What is wrong with text, "#N: " before it past the first report.
 std::string errorOf(const std::string& text) {
   std::vector<SpanReport> reports;
@@ -181,24 +186,10 @@ TEST(Summary, TableAndJson) {
   const std::vector<SummaryRow> rows = summarize({named}, false);
   std::ostringstream table;
   writeSummaryTable(rows, false, table);
-  EXPECT_EQ(
-      "section    spans     total      self      mean       min    median       p95       max  "
-      "share\n"
-      "\xc3\xa9              2  4.000 ms  2.460 ms  2.000 ms  1.500 ms  2.000 ms  2.500 ms  2.500 "
-      "ms  99.0%\n"
-      "b (b.c:9)      1     40 us     40 us     40 us     40 us     40 us     40 us     40 us   "
-      "1.0%\n",
-      table.str());
+  EXPECT_EQ(expected("summary.txt"), table.str());
   std::ostringstream json;
   writeSummaryJson(rows, false, json);
-  EXPECT_EQ(
-      "{\"rows\":[{\"section\":\"\xc3\xa9\",\"location\":\"\",\"spans\":2,\"total_us\":4000,"
-      "\"self_us\":2460,\"mean_us\":2000,\"min_us\":1500,\"median_us\":2000,\"p95_us\":2500,\"max_"
-      "us\":2500,"
-      "\"share\":0.990099},{\"section\":\"b\",\"location\":\"b.c:9\",\"spans\":1,\"total_us\":40,"
-      "\"self_us\":40,\"mean_us\":40,\"min_us\":40,\"median_us\":40,\"p95_us\":40,\"max_us\":40,"
-      "\"share\":0.009901}],\"total_us\":4040}\n",
-      json.str());
+  EXPECT_EQ(expected("summary.json"), json.str());
 }
 
 SummaryRow section(const char* name, uint64_t spans, double median, double total) {
@@ -217,18 +208,7 @@ TEST(Diff, SectionsSortedByTheChangeOfTheirTotalAndGatedByTheirMedian) {
                   {section("a", 5, 200, 1000), section("c", 1, 7, 7), section("z", 5, 3, 15)});
   std::ostringstream table;
   writeDiffTable(rows, table);
-  EXPECT_EQ(
-      "section   spans            median  median change               p95               total  "
-      "total change\n"
-      "a        5 -> 5  100 us -> 200 us        +100.0%  100 us -> 200 us  500 us -> 1.000 ms      "
-      " +500 us\n"
-      "b        5 -> -        50 us -> -        removed        50 us -> -         250 us -> -      "
-      " -250 us\n"
-      "z        5 -> 5      0 us -> 3 us            n/a      0 us -> 3 us       0 us -> 15 us      "
-      "  +15 us\n"
-      "c        - -> 1         - -> 7 us          added         - -> 7 us           - -> 7 us      "
-      "   +7 us\n",
-      table.str());
+  EXPECT_EQ(expected("diff.txt"), table.str());
   std::ostringstream json;
   writeDiffJson(rows, json);
   EXPECT_NE(
@@ -265,18 +245,7 @@ TEST(ChromeTrace, OneEventPerLine) {
   SpanReport second = report("b.json", "7");
   second.threads[0].spans.resize(1);
   const std::string text = exported({report("a.json", "42"), second});
-  EXPECT_EQ(R"x({"traceEvents":[
-{"name":"process_name","ph":"M","pid":1,"args":{"name":"a.json"}},
-{"name":"thread_name","ph":"M","pid":1,"tid":42,"args":{"name":"tid 42"}},
-{"name":"draw","cat":"span","ph":"X","ts":219,"dur":0,"pid":1,"tid":42},
-{"name":"(unnamed)","cat":"span","ph":"X","ts":1500000,"dur":1000,"pid":1,"tid":42,"args":{"location":"ui.c:7"}},
-{"name":"(unnamed)","cat":"span","ph":"X","ts":2000000,"dur":0,"pid":1,"tid":42,"args":{"duration_us":-40,"location":"ui.c:7"}},
-{"name":"process_name","ph":"M","pid":2,"args":{"name":"b.json"}},
-{"name":"thread_name","ph":"M","pid":2,"tid":7,"args":{"name":"tid 7"}},
-{"name":"draw","cat":"span","ph":"X","ts":219,"dur":0,"pid":2,"tid":7}
-],"displayTimeUnit":"ms"}
-)x",
-            text);
+  EXPECT_EQ(expected("chrome.json"), text);
 }
 
 TEST(ChromeTrace, ControlBytesAndBrokenUtf8BecomeStrictJson) {

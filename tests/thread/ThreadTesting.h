@@ -7,10 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,26 +17,6 @@
 
 namespace orvel {
 namespace testing {
-
-// A one-way gate: threads wait until someone opens it.
-class Gate {
- public:
-  void open() {
-    std::lock_guard<std::mutex> hold(mutex);
-    isOpen = true;
-    changed.notify_all();
-  }
-  // True when the gate opened within ten seconds.
-  bool wait() {
-    std::unique_lock<std::mutex> hold(mutex);
-    return changed.wait_for(hold, std::chrono::seconds(10), [this] { return isOpen; });
-  }
-
- private:
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool isOpen = false;
-};
 
 // Polls until done() holds, for at most ten seconds.
 inline bool eventually(const std::function<bool()>& done) {
@@ -51,6 +29,19 @@ inline bool eventually(const std::function<bool()>& done) {
   }
   return true;
 }
+
+// A one-way gate: threads wait until someone opens it.
+class Gate {
+ public:
+  void open() { isOpen = true; }
+  // True when the gate opened within ten seconds.
+  bool wait() {
+    return eventually([this] { return isOpen.load(); });
+  }
+
+ private:
+  std::atomic<bool> isOpen{false};
+};
 
 // How many threads of this process the kernel knows by name.
 inline int countThreadsNamed(const std::string& name) {

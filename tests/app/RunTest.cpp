@@ -105,8 +105,12 @@ TEST_F(RunTest, ClosedPartReadAndVanishedStandardDescriptors) {
   // Without descriptor 0 the input is empty, not whatever opens next.
   int out = open(path("report").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   EXPECT_EQ(0, waitProgram(startProgram(SPANMILL_BINARY, {}, -1, out, 2)));
-  close(out);
   EXPECT_EQ(kEmptyReport, readWholeFile(path("report")));
+  // Without descriptors 1 and 2 messages do not go into the files opened.
+  EXPECT_EQ(1, waitProgram(startProgram(SPANMILL_BINARY, {"-o", path("typed"), "-t", "FTRACE"}, out,
+                                        -1, -1)));
+  close(out);
+  EXPECT_EQ("", readWholeFile(path("typed")));
 
   // Standard input read in part before: spanmill goes on from there.
   writeFile(path("input"),

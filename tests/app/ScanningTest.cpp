@@ -19,8 +19,14 @@ using Lines = std::vector<std::string>;
 class LineCollector : public LineProcessor {
  public:
   void processLine(const std::string& line) override { lines.push_back(line); }
+  void processLineInPlace(const char* text, size_t length, const char*) override {
+    lines.push_back("in place: " + std::string(text, length));
+  }
   void feed(const std::string& bytes) {
     processBuffer(bytes.data(), static_cast<int>(bytes.size()));
+  }
+  void feedWritable(std::string bytes) {
+    processWritableBlock(bytes.data(), static_cast<int>(bytes.size()), nullptr);
   }
 
   Lines lines;
@@ -41,21 +47,13 @@ Lines split(const std::string& input, size_t blockSize) {
   return collector.lines;
 }
 
+// tests/data/line-splits.tsv: an input, then the lines it holds.
 TEST(LineProcessor, SplitsLinesTheSameWhateverTheBlockSize) {
-  const std::vector<std::pair<std::string, Lines>> cases = {
-      {"", {}},
-      {"a\r\nb", {"a", "b"}},
-      {"\n\n", {"", ""}},
-      {"end\n", {"end"}},
-      {"\r", {""}},
-      {"\r\n\r", {"", ""}},
-      {"a\rb\r\r\nc\r", {"ab", "c"}},
-      {"\n\rx", {"", "x"}},
-      {std::string("nul\0byte\n\x80\xff\x7f", 12), {std::string("nul\0byte", 8), "\x80\xff\x7f"}},
-      {"first line\nsecond, longer line\r\n\nlast",
-       {"first line", "second, longer line", "", "last"}},
-  };
-  for (const auto& [input, expected] : cases) {
+  const auto cases = testing::readTable(ORVEL_TEST_DATA "/line-splits.tsv");
+  ASSERT_EQ(10u, cases.size());
+  for (const auto& row : cases) {
+    const std::string& input = row.at(0);
+    const Lines expected(row.begin() + 1, row.end());
     for (size_t blockSize = 0; blockSize <= input.size() + 1; ++blockSize) {
       EXPECT_EQ(expected, split(input, blockSize)) << "block size " << blockSize;
     }
@@ -78,6 +76,12 @@ TEST(LineProcessor, EveryByteOfABlockGoesThroughProcessChar) {
   tee.processEOF();
   EXPECT_EQ(input, tee.seen);
   EXPECT_EQ((Lines{"ab", std::string("c\0d", 3), "e"}), tee.lines);
+
+  // Lines whole in a writable block, without a carriage return, stay in place.
+  LineCollector blocks;
+  blocks.feedWritable("a\nb\r\nc\nd");
+  blocks.feedWritable("e\nf\n");
+  EXPECT_EQ((Lines{"in place: a", "b", "in place: c", "de", "in place: f"}), blocks.lines);
 
   // After an error or the end nothing more is taken, until a reset opens
   // the processor again with an empty line.

@@ -96,6 +96,22 @@ TEST_F(FilesTest, NamedPipes) {
   reader.setNonBlocking(true);
   EXPECT_EQ(0, reader.openNamedPipe(path("fifo").c_str(), 0x40));
   EXPECT_NE(-1, fdOf(&reader));
+
+  // A blocking reader whose writers went reopens the pipe without waiting in
+  // open(), so a writer that came, wrote and went meanwhile is read: here a
+  // new pipe at the path, holding the data, kept open by a reader only.
+  reader.setNonBlocking(false);
+  unlink(path("fifo").c_str());
+  ASSERT_EQ(0, mkfifo(path("fifo").c_str(), 0600));
+  const int kept = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int writer = open(path("fifo").c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_EQ(4, write(writer, "left", 4));
+  close(writer);
+  char buffer[8];
+  alarm(20);  // a reader waiting in open() would never return
+  EXPECT_EQ(4, reader.read(buffer, sizeof buffer));
+  alarm(0);
+  close(kept);
 }
 
 // A pipe whose deletion is seen, and a listener that records the callbacks
@@ -186,6 +202,7 @@ TEST(LinuxSelector, RefusesWhatSelectCannotWatch) {
 
 TEST(LinuxSelector, WakeUpTimeouts) {
   EXPECT_EQ(500000, LinuxSelector::wakeUpTimeout(1.5).tv_usec);
+  EXPECT_EQ(250000, LinuxSelector::wakeUpTimeout(0.25).tv_usec);
   EXPECT_EQ(1, LinuxSelector::wakeUpTimeout(1e-9).tv_usec);
   EXPECT_EQ(2147483647, LinuxSelector::wakeUpTimeout(1e12).tv_sec);
 }

@@ -119,9 +119,16 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
       "Thread::start()  pthread_create failed\n"
       "Thread::start()  pthread_create failed\n",
       err.finish());
+  // So does a worker stopped before it got its job (spawn losing to close).
+  ThreadGroup racing("Racing");
+  ThreadGroup::WorkerThread* worker = racing.getWorker();
+  racing.close();
+  worker->assign(kept.get(), false);
+  worker->assign(new CountedJob(&deletions), true);
+  worker->release();
   EXPECT_EQ(0, late.runs);
   EXPECT_EQ(0, kept->runs);
-  EXPECT_EQ(1, deletions);  // only the dropped job
+  EXPECT_EQ(2, deletions);  // only the dropped jobs
 }
 
 TEST(ThreadGroup, CloseEndsEveryWorkerOnce) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "log/Logger.h"
 #include "tests/Testing.h"
 #include "tests/thread/ThreadTesting.h"
 #include "thread/Lock.h"
@@ -40,14 +41,19 @@ TEST(Thread, AStartedThreadRunsOnceThenDeletesItselfAFailedOneAtOnce) {
   (new ProbeThread("empty", nullptr, &emptyDeleted))->start();
   EXPECT_TRUE(emptyDeleted.wait());
 
-  // A failed creation is reported and gives the reference back.
+  // A failed creation is reported and gives the reference back; the
+  // handle goes with the thread, as the debug log shows.
   Gate failedDeleted;
-  CaptureOutput err(2);
+  Logger::getLogger("Thread")->setLevel(LogLevel::valueOf("DEBUG"));
+  CaptureOutput out(1), err(2);
   {
     FailThreadCreation failing;
     (new ProbeThread("doomed", &target, &failedDeleted))->start();
   }
+  Logger::flushAll();
+  Logger::getLogger("Thread")->setLevel(Logger::getDefaultLogLevel());
   EXPECT_EQ("Thread::start()  pthread_create failed\n", err.finish());
+  EXPECT_NE(std::string::npos, out.finish().find("DEBUG deleting threadinfo in destructor"));
   EXPECT_TRUE(failedDeleted.wait());
   EXPECT_EQ(1, runs);
 }

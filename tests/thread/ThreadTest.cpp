@@ -31,18 +31,10 @@ class ProbeThread : public Thread {
 TEST(Thread, AStartedThreadRunsOnceThenDeletesItselfAFailedOneAtOnce) {
   std::atomic<int> runs{0};
   Job target([&] { ++runs; });
-  Gate deleted;
-  Thread* thread = new ProbeThread("probe", &target, &deleted);
-  thread->start();
-  ASSERT_TRUE(deleted.wait());
-  EXPECT_EQ(1, runs);  // the target outlives the thread and ran once
-
-  Gate emptyDeleted;
-  (new ProbeThread("empty", nullptr, &emptyDeleted))->start();
-  EXPECT_TRUE(emptyDeleted.wait());
 
   // A failed creation is reported and gives the reference back; the
-  // handle goes with the thread, as the debug log shows.
+  // handle goes with the thread, as the debug log shows. The level is set
+  // before any thread starts: a thread's destructor reads it.
   Gate failedDeleted;
   Logger::getLogger("Thread")->setLevel(LogLevel::valueOf("DEBUG"));
   CaptureOutput out(1), err(2);
@@ -55,7 +47,16 @@ TEST(Thread, AStartedThreadRunsOnceThenDeletesItselfAFailedOneAtOnce) {
   EXPECT_EQ("Thread::start()  pthread_create failed\n", err.finish());
   EXPECT_NE(std::string::npos, out.finish().find("DEBUG deleting threadinfo in destructor"));
   EXPECT_TRUE(failedDeleted.wait());
-  EXPECT_EQ(1, runs);
+  EXPECT_EQ(0, runs);
+
+  Gate deleted;
+  Thread* thread = new ProbeThread("probe", &target, &deleted);
+  thread->start();
+  ASSERT_TRUE(deleted.wait());
+  EXPECT_EQ(1, runs);  // the target outlives the thread and ran once
+  Gate emptyDeleted;
+  (new ProbeThread("empty", nullptr, &emptyDeleted))->start();
+  EXPECT_TRUE(emptyDeleted.wait());
 }
 
 TEST(Thread, AHolderKeepsItAliveUntilTheLastRelease) {

@@ -1,0 +1,219 @@
+// What the marker header writes. Each case runs in a child process of its
+// own, since a process opens its marker file once, with SPANMILL_MARKER
+// naming a file of the scratch folder; the file's bytes are compared.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "include/spanmill/markers.h"
+#include "tests/Testing.h"
+#include "tests/markers/Writers.h"
+
+namespace orvel {
+namespace {
+
+using testing::readWholeFile;
+
+// Creates file with text, from a child process.
+void putFile(const std::string& file, const std::string& text) {
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  EXPECT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
+  close(fd);
+}
+
+// The grandchild's pid, for the fork case, is kept beside the marker file.
+std::string childPidFile() {
+  return std::string(getenv("SPANMILL_MARKER")) + ".child";
+}
+
+// How many of the process's descriptors are open on its marker file.
+int markerDescriptors() {
+  int count = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  for (dirent* entry; (entry = readdir(fds)) != nullptr;) {
+    char target[4096];
+    ssize_t length = readlinkat(dirfd(fds), entry->d_name, target, sizeof target);
+    count += length > 0 && std::string(target, length) == getenv("SPANMILL_MARKER");
+  }
+  closedir(fds);
+  return count;
+}
+
+struct Case {
+  const char* what;
+  int (*write)();  // returns the line %L stands for
+  // %P stands for the writer's pid, %C for its child's, %D for the folder of
+  // Writers.c, %L for the line returned and %M for two lines below it.
+  const char* expected;
+};
+
+const Case kCases[] = {
+    {"begin", [] { return spanmill_begin("decode"), 0; }, "B|%P|decode\n"},
+    {"a name runs to the end", [] { return spanmill_begin("a|b c"), 0; }, "B|%P|a|b c\n"},
+    {"begin at", [] { return spanmill_begin_at("up", "a.c:7"), 0; }, "b|%P|up|a.c:7\n"},
+    {"no location", [] { return spanmill_begin_at("up", nullptr), 0; }, "B|%P|up\n"},
+    {"no name", [] { return spanmill_begin(""), spanmill_begin_at(nullptr, "x"), 0; },
+     "B|%P|(unnamed)\nb|%P|(unnamed)|x\n"},
+    {"end", [] { return spanmill_end(), 0; }, "E\n"},
+    {"C", c_forms, "B|%P|decode\nb|%P|upload|gpu/Upload.c:42\nb|%P|step|%DWriters.c:%L\nE\nE\n"},
+    {"scopes end innermost first", scopes,
+     "b|%P|outer|%DWriters11.cpp:%L\nb|%P|inner|%DWriters11.cpp:%M\nE\nE\n"},
+    {"disabled",
+     [] {
+       c_forms_off(), scopes_off();
+       return c_evaluated_off() == 0 ? 0 : (spanmill_begin("arguments evaluated"), 0);
+     },
+     ""},
+    {"C and C++ share one descriptor",
+     [] {
+       spanmill_begin("cxx");
+       setenv("SPANMILL_MARKER", "/dev/null", 1);
+       return c_begin("c"), 0;
+     },
+     "B|%P|cxx\nB|%P|c\n"},
+    {"fork",
+     [] {
+       spanmill_begin("before");
+       const pid_t child = fork();
+       if (child == 0) {
+         spanmill_begin("child");
+         spanmill_end();
+         _exit(0);
+       }
+       putFile(childPidFile(), std::to_string(child));
+       waitpid(child, nullptr, 0);
+       return spanmill_end(), 0;
+     },
+     "B|%P|before\nB|%C|child\nE\nE\n"},
+};
+
+class MarkersTest : public testing::ScratchTest {
+ protected:
+  // Runs write in a child process with marker as its marker file; returns
+  // what write returned, or -1 when the child failed.
+  int run(int (*write)(), const std::string& marker) {
+    int ends[2];
+    EXPECT_EQ(0, pipe(ends));
+    pid = fork();
+    if (pid == 0) {
+      setenv("SPANMILL_MARKER", marker.c_str(), 1);
+      const int line = write();
+      _exit(::write(ends[1], &line, sizeof line) == sizeof line ? 0 : 1);
+    }
+    close(ends[1]);
+    int line = -1;
+    int status = 0;
+    EXPECT_EQ(static_cast<ssize_t>(sizeof line), read(ends[0], &line, sizeof line));
+    close(ends[0]);
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(0, status);
+    return line;
+  }
+  pid_t pid = 0;  // the last child run
+};
+
+std::string replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at; (at = text.find(from)) != std::string::npos;) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST_F(MarkersTest, WritesTheFormsSpanmillReads) {
+  for (const Case& c : kCases) {
+    const std::string marker = path(c.what);
+    writeFile(marker, "");
+    const int line = run(c.write, marker);
+    std::string expected = replace(c.expected, "%P", std::to_string(pid));
+    expected = replace(expected, "%C", readWholeFile(marker + ".child"));
+    const std::string folder = c_file();
+    expected = replace(expected, "%D", folder.substr(0, folder.rfind('/') + 1));
+    expected = replace(expected, "%L", std::to_string(line));
+    EXPECT_EQ(replace(expected, "%M", std::to_string(line + 2)), readWholeFile(marker)) << c.what;
+  }
+}
+
+// What the cut cases write, copied into the child by fork.
+std::string cutName, cutLocation;
+
+TEST_F(MarkersTest, TextsAreCutTo512BytesKeepingTheLocationsEnd) {
+  // The text one begin writes; prefix is set to "B|pid|" or "b|pid|".
+  std::string prefix;
+  auto written = [&](const std::string& name, const std::string& location) {
+    cutName = name;
+    cutLocation = location;
+    writeFile(path("marker"), "");
+    run([] { return spanmill_begin_at(cutName.c_str(), cutLocation.c_str()), 0; }, path("marker"));
+    prefix = "b|" + std::to_string(pid) + "|";
+    return readWholeFile(path("marker"));
+  };
+  const std::string a600(600, 'a');
+  std::string e300;  // 300 two-byte characters
+  for (int i = 0; i < 300; ++i) {
+    e300 += "\xc3\xa9";
+  }
+  const std::string location = std::string(100, 'x') + std::string(200, 'y');
+
+  std::string text = written(a600, "");
+  EXPECT_EQ(prefix + a600.substr(0, 512 - prefix.size() - 1) + "|\n", text);
+  text = written(e300, "");
+  const size_t room = 512 - prefix.size() - 1;
+  EXPECT_EQ(prefix + e300.substr(0, room - room % 2) + "|\n", text);
+  EXPECT_EQ(prefix + "up|" + location.substr(44) + "\n", written("up", location));
+  text = written(a600, location);
+  EXPECT_EQ(prefix + a600.substr(0, 512 - prefix.size() - 257) + "|" + location.substr(44) + "\n",
+            text);
+  EXPECT_EQ(prefix + "up|" + e300.substr(346) + "x\n", written("up", e300 + "x"));
+}
+
+TEST_F(MarkersTest, FirstMarkersAtOnceKeepOneDescriptor) {
+  // Opening a FIFO for writing waits for a reader: every thread's first
+  // marker is then in the open when the reader comes.
+  ASSERT_EQ(0, mkfifo(path("fifo").c_str(), 0600));
+  const int descriptorsAndMarkers = run(
+      [] {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 4; ++i) {
+          threads.emplace_back([] { spanmill_begin("race"); });
+        }
+        usleep(100 * 1000);
+        const int reader = open(getenv("SPANMILL_MARKER"), O_RDONLY | O_CLOEXEC);
+        for (std::thread& thread : threads) {
+          thread.join();
+        }
+        char markers[256];
+        const ssize_t length = read(reader, markers, sizeof markers);
+        const int writers = markerDescriptors() - 1;
+        return writers * 100 + static_cast<int>(length);
+      },
+      path("fifo"));
+  EXPECT_EQ(100 + 4 * static_cast<int>(("B|" + std::to_string(pid) + "|race\n").size()),
+            descriptorsAndMarkers);
+}
+
+TEST_F(MarkersTest, WithoutAMarkerFileNothingIsWrittenNorOpenedAgain) {
+  const std::string marker = path("later");
+  run(
+      [] {
+        spanmill_begin("lost");
+        putFile(getenv("SPANMILL_MARKER"), "");
+        return spanmill_begin("lost too"), spanmill_end(), 0;
+      },
+      marker);
+  EXPECT_EQ("", readWholeFile(marker));
+
+  // A write that fails leaves errno as it was.
+  EXPECT_EQ(ERANGE, run([] { return errno = ERANGE, spanmill_begin("full"), errno; }, "/dev/full"));
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,4 +1,3 @@
-#include "tests/markers/Writers.h"
 #include "include/spanmill/markers.h"
 
 #ifdef SPANMILL_DISABLE

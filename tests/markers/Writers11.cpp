@@ -1,5 +1,4 @@
 #include "include/spanmill/markers.h"
-#include "tests/markers/Writers.h"
 
 #ifdef SPANMILL_DISABLE
 #define WRITER(name) name##_off

@@ -1,0 +1,108 @@
+#include "tidy/LineReader.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace orvel {
+
+namespace {
+
+const size_t kReadBytes = 256 * 1024;
+
+}  // namespace
+
+LineReader::LineReader(int fd) : fd(fd), buffer(kHeadBytes + kReadBytes) {}
+
+void LineReader::moveToFront() {
+  if (start > 0) {
+    std::memmove(buffer.data(), buffer.data() + start, end - start);
+    end -= start;
+    start = 0;
+  }
+}
+
+bool LineReader::readMore() {
+  while (!atEnd && end < buffer.size()) {
+    ssize_t got = read(fd, buffer.data() + end, buffer.size() - end);
+    if (got > 0) {
+      end += static_cast<size_t>(got);
+      return true;
+    }
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    readError = got < 0 ? errno : 0;
+    atEnd = true;
+  }
+  return false;
+}
+
+bool LineReader::next(Line* line) {
+  for (;;) {
+    const char* from = buffer.data() + start;
+    const char* feed = static_cast<const char*>(std::memchr(from, '\n', end - start));
+    if (feed != nullptr) {
+      const size_t length = static_cast<size_t>(feed - from);
+      const size_t head = length < kHeadBytes ? length : kHeadBytes;
+      const size_t tail = length - head < kTailBytes ? length - head : kTailBytes;
+      line->head = std::string_view(from, head);
+      line->tail = std::string_view(feed - tail, tail);
+      line->length = length;
+      start += length + 1;
+      return true;
+    }
+    if (end - start >= kHeadBytes) {
+      finishLongLine(line);
+      return true;
+    }
+    moveToFront();
+    if (!readMore()) {
+      if (start == end) {
+        return false;
+      }
+      line->head = std::string_view(buffer.data() + start, end - start);
+      line->tail = std::string_view();
+      line->length = end - start;
+      start = end;
+      return true;
+    }
+  }
+}
+
+void LineReader::finishLongLine(Line* line) {
+  // The head stays at the front; the bytes behind it are read, and all but
+  // the tail forgotten, up to the line feed.
+  moveToFront();
+  uint64_t length = kHeadBytes;
+  tail.clear();
+  size_t at = kHeadBytes;
+  for (;;) {
+    const char* from = buffer.data() + at;
+    const char* feed = static_cast<const char*>(std::memchr(from, '\n', end - at));
+    const size_t piece = feed != nullptr ? static_cast<size_t>(feed - from) : end - at;
+    tail.insert(tail.end(), from, from + piece);
+    if (tail.size() > 2 * kTailBytes) {
+      tail.erase(tail.begin(), tail.end() - kTailBytes);
+    }
+    length += piece;
+    if (feed != nullptr) {
+      start = at + piece + 1;
+      break;
+    }
+    // Everything behind the head is given out: read the next piece there.
+    end = kHeadBytes;
+    at = kHeadBytes;
+    if (!readMore()) {
+      start = end;
+      break;
+    }
+  }
+  const size_t kept = tail.size() < kTailBytes ? tail.size() : kTailBytes;
+  line->head = std::string_view(buffer.data(), kHeadBytes);
+  line->tail = std::string_view(tail.data() + tail.size() - kept, kept);
+  line->length = length;
+}
+
+}  // namespace orvel

@@ -1,0 +1,62 @@
+// Reads a descriptor line by line in memory that does not grow with the
+// input: a line longer than kHeadBytes is given as its first kHeadBytes and
+// its last kTailBytes, which is all that a trace line's reader needs (the
+// fields in front, the duration at the end).
+#ifndef ORVEL_TIDY_LINEREADER_H
+#define ORVEL_TIDY_LINEREADER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace orvel {
+
+// One line without its line feed. Views stay valid until the next call of
+// LineReader::next.
+struct Line {
+  std::string_view head;  // the whole line, or its first kHeadBytes when cut
+  // When cut: the line's last bytes after head, at most kTailBytes of them
+  // (the whole rest when it is no longer).
+  std::string_view tail;
+  uint64_t length = 0;  // of the whole line
+  bool cut() const { return length > head.size(); }
+};
+
+class LineReader {
+ public:
+  static const size_t kHeadBytes = 65536;
+  static const size_t kTailBytes = 4096;
+
+  // Reads fd (not owned, not closed) from where it stands.
+  explicit LineReader(int fd);
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The next line: true with *line set, false at the end of the input or
+  // on a read error (then error() is the errno). A last line without line
+  // feed is a line. Bytes are given as they are, carriage returns included.
+  bool next(Line* line);
+  int error() const { return readError; }
+
+ private:
+  // Moves the data not given out to the front of the buffer.
+  void moveToFront();
+  // Reads once behind the data held; false at the end or on an error.
+  bool readMore();
+  // Gives the line that fills the buffer's first kHeadBytes: reads on to
+  // its line feed, keeping only its last kTailBytes.
+  void finishLongLine(Line* line);
+
+  const int fd;
+  std::vector<char> buffer;  // [start, end) holds data not yet given out
+  size_t start = 0;
+  size_t end = 0;
+  bool atEnd = false;  // the descriptor gave its end or failed
+  int readError = 0;
+  std::vector<char> tail;  // the end of a long line: its last kTailBytes and more
+};
+
+}  // namespace orvel
+
+#endif  // ORVEL_TIDY_LINEREADER_H

@@ -1,0 +1,154 @@
+#include "tidy/TidyCommand.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "tidy/FtraceTidy.h"
+#include "tidy/LineReader.h"
+#include "tidy/Output.h"
+#include "tidy/StraceTidy.h"
+#include "tidy/Text.h"
+
+namespace orvel {
+
+namespace {
+
+const char kUsage[] =
+    "Usage: spanmill-tidy [-t TYPE] [-i FILE] [-o FILE]\n"
+    "\n"
+    "Rewrites a trace captured in another form into the forms spanmill reads,\n"
+    "leaving every event that spanmill reads right as it is. Reads FILE or\n"
+    "standard input, writes FILE or standard output. What cannot be fixed is\n"
+    "told on standard error, once per kind.\n"
+    "\n"
+    "  -t ftrace_marker  ftrace text (the default): task names holding '-', no\n"
+    "                    flags column, trace-cmd report lines, \"E|pid\" ends\n"
+    "  -t strace         strace output: no thread id column (strace without -f,\n"
+    "                    or -ff files, whose name gives the id), -i on resumed\n"
+    "                    lines, -y annotations, quoted strings (emptied as -s 0),\n"
+    "                    lines over 512 characters, -tt and -t clock times\n"
+    "  -i FILE           input (standard input)\n"
+    "  -o FILE           output (standard output)\n";
+
+int usageError(const char* format, const char* detail) {
+  std::fputs("spanmill-tidy: ", stderr);
+  std::fprintf(stderr, format, detail);
+  std::fputs("\n", stderr);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// The same regular file: writing would empty the input before it is read.
+bool sameRegularFile(int input, const char* outputPath) {
+  struct stat in;
+  struct stat out;
+  return fstat(input, &in) == 0 && S_ISREG(in.st_mode) && stat(outputPath, &out) == 0 &&
+         in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+}  // namespace
+
+std::string idOfStraceFile(const char* path) {
+  const std::string_view name = path;
+  const size_t point = name.rfind('.');
+  if (point != std::string_view::npos && name.find('/', point) == std::string_view::npos &&
+      allDigits(name.substr(point + 1)) && name.size() - point - 1 <= 9) {
+    return std::string(name.substr(point + 1));
+  }
+  return "0";
+}
+
+int runTidyCommand(int argc, char* argv[]) {
+  const char* type = "ftrace_marker";
+  const char* inputPath = nullptr;
+  const char* outputPath = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* option = argv[i];
+    if (std::strcmp(option, "-h") == 0 || std::strcmp(option, "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    const bool takesValue = std::strcmp(option, "-t") == 0 || std::strcmp(option, "-i") == 0 ||
+                            std::strcmp(option, "-o") == 0;
+    if (!takesValue) {
+      return usageError("unknown argument '%s'", option);
+    }
+    if (i + 1 == argc) {
+      return usageError("%s needs a value", option);
+    }
+    const char* value = argv[++i];
+    if (option[1] == 't') {
+      type = value;
+    } else if (option[1] == 'i') {
+      inputPath = value;
+    } else {
+      outputPath = value;
+    }
+  }
+  const bool strace = std::strcmp(type, "strace") == 0;
+  if (!strace && std::strcmp(type, "ftrace_marker") != 0) {
+    return usageError("unknown trace type '%s' (ftrace_marker or strace)", type);
+  }
+
+  int input = 0;
+  if (inputPath != nullptr) {
+    input = open(inputPath, O_RDONLY | O_CLOEXEC);
+    if (input < 0) {
+      std::fprintf(stderr, "spanmill-tidy: cannot open '%s' for reading: %s\n", inputPath,
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  int output = 1;
+  if (outputPath != nullptr) {
+    if (sameRegularFile(input, outputPath)) {
+      std::fprintf(stderr, "spanmill-tidy: '%s' is the input; the output must be another file\n",
+                   outputPath);
+      return 1;
+    }
+    output = open(outputPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (output < 0) {
+      std::fprintf(stderr, "spanmill-tidy: cannot open '%s' for writing: %s\n", outputPath,
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+
+  std::unique_ptr<Tidier> tidier;
+  if (strace) {
+    tidier.reset(new StraceTidy(idOfStraceFile(inputPath != nullptr ? inputPath : "")));
+  } else {
+    tidier.reset(new FtraceTidy());
+  }
+  LineReader reader(input);
+  Output out(output);
+  Warnings warnings;
+  Line line;
+  while (reader.next(&line)) {
+    tidier->tidy(line, &out, &warnings);
+  }
+  tidier->finish(&warnings);
+  const int writeError = out.flush();
+  const char* inputName = inputPath != nullptr ? inputPath : "standard input";
+  if (reader.error() != 0) {
+    std::fprintf(stderr, "spanmill-tidy: cannot read '%s': %s\n", inputName,
+                 std::strerror(reader.error()));
+    return 1;
+  }
+  if (writeError != 0 || (output != 1 && close(output) != 0)) {
+    std::fprintf(stderr, "spanmill-tidy: cannot write '%s': %s\n",
+                 outputPath != nullptr ? outputPath : "standard output",
+                 std::strerror(writeError != 0 ? writeError : errno));
+    return 1;
+  }
+  warnings.print(stderr, type);
+  return 0;
+}
+
+}  // namespace orvel

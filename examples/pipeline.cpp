@@ -15,7 +15,8 @@
 // line per span, fields separated by tabs: thread id, name, location (empty
 // when the marker has none), nesting depth (0 outermost), start and
 // duration in microseconds on CLOCK_MONOTONIC (the tracing clock "mono"),
-// taken just before the begin marker and just after the end marker.
+// taken just after the begin marker and just before the end marker (the
+// first marker also opens the marker file, which its time leaves out).
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -41,30 +42,35 @@ int64_t nowNanoseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// The spans this process made, for the truth record.
+// The spans this process made, for the truth record. The clock is read
+// next to the marker, the bookkeeping done on the far side of it.
 class Truth {
  public:
-  // Notes the begin of a span on the calling thread; call just before its marker.
+  // Notes the begin of a span on the calling thread; call just after its marker.
   void begin(const char* name, const char* location) {
+    const int64_t start = nowNanoseconds();
     open.push_back({static_cast<long>(syscall(SYS_gettid)), name, location,
-                    static_cast<int>(open.size()), nowNanoseconds(), 0});
+                    static_cast<int>(open.size()), start, 0});
   }
-  // Notes the end of the calling thread's innermost span; call just after its marker.
+  // Notes the end of the calling thread's innermost span; call just before its marker.
   void end() {
-    Span span = open.back();
-    span.end = nowNanoseconds();
-    open.pop_back();
     std::lock_guard<std::mutex> hold(lock);
-    text += std::to_string(span.tid) + "\t" + span.name + "\t" + span.location + "\t" +
-            std::to_string(span.depth) + "\t" + micros(span.start) + "\t" +
-            micros(span.end - span.start) + "\n";
+    finished.push_back(std::move(open.back()));
+    open.pop_back();
+    finished.back().end = nowNanoseconds();
   }
   // Drops the spans noted so far: for a forked child, whose memory holds
   // its parent's.
-  void forget() { text.clear(); }
+  void forget() { finished.clear(); }
   // Appends the spans noted so far to fd (when it is not -1), in one write.
   void save(int fd) {
     std::lock_guard<std::mutex> hold(lock);
+    std::string text;
+    for (const Span& span : finished) {
+      text += std::to_string(span.tid) + "\t" + span.name + "\t" + span.location + "\t" +
+              std::to_string(span.depth) + "\t" + micros(span.start) + "\t" +
+              micros(span.end - span.start) + "\n";
+    }
     if (fd != -1 && write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
       std::perror("spanmill-example: truth record");
     }
@@ -86,14 +92,14 @@ class Truth {
 
   static thread_local std::vector<Span> open;  // the calling thread's open spans, innermost last
   std::mutex lock;
-  std::string text;  // the finished spans' lines, guarded by lock
+  std::vector<Span> finished;  // guarded by lock
 };
 
 thread_local std::vector<Truth::Span> Truth::open;
 Truth truth;
 
-// Ends its span in the truth record after the SPANMILL_SCOPE declared after
-// it has written its end marker.
+// Its span in the truth record, begun after the SPANMILL_SCOPE declared
+// before it has written its begin marker, and ended before that writes the end.
 class TruthScope {
  public:
   TruthScope(const char* name, const char* location) { truth.begin(name, location); }
@@ -102,11 +108,11 @@ class TruthScope {
 
 // Each marker together with its truth record, on one line so that the
 // locations agree.
-#define EXAMPLE_SCOPE(name)                                          \
-  TruthScope SPANMILL_JOIN(truth_, __LINE__)((name), SPANMILL_HERE); \
-  SPANMILL_SCOPE(name)
-#define EXAMPLE_BEGIN(name) (truth.begin((name), SPANMILL_HERE), SPANMILL_BEGIN(name))
-#define EXAMPLE_END() (SPANMILL_END(), truth.end())
+#define EXAMPLE_SCOPE(name) \
+  SPANMILL_SCOPE(name);     \
+  TruthScope SPANMILL_JOIN(truth_, __LINE__)((name), SPANMILL_HERE)
+#define EXAMPLE_BEGIN(name) (SPANMILL_BEGIN(name), truth.begin((name), SPANMILL_HERE))
+#define EXAMPLE_END() (truth.end(), SPANMILL_END())
 
 void busy(int microseconds) {
   const int64_t until = nowNanoseconds() + int64_t{microseconds} * 1000;
@@ -126,16 +132,16 @@ void frames(const char* threadName, int count, int work) {
     EXAMPLE_BEGIN("decode");
     busy(work);
     EXAMPLE_END();
-    truth.begin("upload", "gpu/Upload.cpp:42");
     spanmill_begin_at("upload", "gpu/Upload.cpp:42");
+    truth.begin("upload", "gpu/Upload.cpp:42");
     busy(work / 3);
-    spanmill_end();
     truth.end();
-    truth.begin("idle", "");
+    spanmill_end();
     spanmill_begin("idle");
+    truth.begin("idle", "");
     idle(2 * work);
-    spanmill_end();
     truth.end();
+    spanmill_end();
   }
 }
 

@@ -47,12 +47,16 @@ size_t annotationEnd(std::string_view text, size_t at) {
   return text.size();
 }
 
-// Whether spanmill finds the duration of call where it looks: after the
-// first '<' behind the name (behind the resumed marker for resumed calls).
+// Whether spanmill finds the duration of call where it looks, after the
+// first '<' behind the name (behind the resumed marker for resumed calls),
+// or finds none in a call that has none: a call's last "<...>" ends the
+// line, and no '<' comes before it.
 bool durationFoundFirst(std::string_view call, bool resumed) {
   const size_t first = call.find('<', resumed ? 1 : 0);
-  return first == call.rfind('<') &&
-         (resumed || first == std::string_view::npos || call.find('(') < first);
+  if (first == std::string_view::npos) {
+    return true;
+  }
+  return first == call.rfind('<') && call.back() == '>' && (resumed || call.find('(') < first);
 }
 
 // call with its arguments cut so that it fits in budget bytes and holds no
@@ -89,6 +93,148 @@ void shortenArguments(std::string_view call, bool resumed, size_t budget, std::s
     out->push_back(')');
   }
   out->append(call.substr(suffix));
+}
+
+// The columns in front of a call: the id, if any, and the time stamp.
+struct Prefix {
+  std::string_view id;   // "[pid N]" or "N" as written; empty when there is none
+  std::string_view pid;  // N, in the "[pid N]" form only
+  std::string_view time;
+  TimeForm form = TimeForm::kNone;
+  std::string_view rest;      // everything after the time stamp and its blanks
+  std::string_view location;  // "[address]" of strace -i, or empty
+  std::string_view call;      // the rest after the location: a call, a signal or an exit
+};
+
+// False for a line that is not strace's: a message, or the program's output.
+bool splitPrefix(std::string_view text, Prefix* prefix) {
+  size_t at = 0;
+  prefix->id = prefix->pid = std::string_view();
+  if (text.substr(0, 4) == "[pid") {
+    const size_t close = text.find(']');
+    const size_t digits = skipBlanks(text, 4);
+    if (close == std::string_view::npos || !allDigits(text.substr(digits, close - digits))) {
+      return false;
+    }
+    prefix->id = text.substr(0, close + 1);
+    prefix->pid = text.substr(digits, close - digits);
+    at = skipBlanks(text, close + 1);
+  } else {
+    const size_t end = wordEndFrom(text, 0);
+    if (end < text.size() && allDigits(text.substr(0, end))) {
+      prefix->id = text.substr(0, end);
+      at = skipBlanks(text, end);
+    }
+  }
+  const size_t timeEnd = wordEndFrom(text, at);
+  prefix->time = text.substr(at, timeEnd - at);
+  prefix->form = timeForm(prefix->time);
+  if (prefix->form == TimeForm::kNone || timeEnd == text.size()) {
+    return false;
+  }
+  const std::string_view rest = text.substr(skipBlanks(text, timeEnd));
+  prefix->rest = rest;
+  prefix->location = std::string_view();
+  prefix->call = rest;
+  if (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    if (close != std::string_view::npos) {
+      prefix->location = rest.substr(0, close + 1);
+      prefix->call = rest.substr(skipBlanks(rest, close + 1));
+    }
+  }
+  return true;
+}
+
+bool isCall(std::string_view call) {
+  return call.substr(0, kResumed.size()) == kResumed ||
+         (call.find('(') != std::string_view::npos && call.substr(0, 3) != "---" &&
+          call.substr(0, 3) != "+++");
+}
+
+// Whether a call's line is all there: it has its result, or it ends with
+// "<unfinished ...>". A result is looked for outside quoted strings, which
+// come before it.
+bool complete(std::string_view call) {
+  const size_t result = call.rfind(") = ");
+  if (result == std::string_view::npos) {
+    return call.size() >= kUnfinished.size() &&
+           call.substr(call.size() - kUnfinished.size() + 1) == kUnfinished.substr(1);
+  }
+  if (call.find('"', result) == std::string_view::npos) {
+    return true;
+  }
+  for (size_t at = 0; at < call.size(); ++at) {
+    if (call[at] == '"') {
+      for (++at; at < call.size() && call[at] != '"'; ++at) {
+        at += call[at] == '\\' ? 1 : 0;
+      }
+    } else if (call.substr(at, 4) == ") = ") {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Where text ends with strace's "strace: Process N attached" (or
+// detached), written into the middle of another line; npos if it does not.
+size_t attachMessage(std::string_view text, std::string_view* pid) {
+  const std::string_view kProcess = "strace: Process ";
+  const size_t at = text.rfind(kProcess);
+  if (at == std::string_view::npos) {
+    return at;
+  }
+  const size_t digits = at + kProcess.size();
+  const size_t end = wordEndFrom(text, digits);
+  const std::string_view what = text.substr(end);
+  if (!allDigits(text.substr(digits, end - digits)) ||
+      (what != " attached" && what != " detached")) {
+    return std::string_view::npos;
+  }
+  *pid = text.substr(digits, end - digits);
+  return at;
+}
+
+// a - b for plain decimals ("12.5", "3"), written with as many decimals as
+// the longer fraction has; false when either is no plain decimal, has more
+// than nine decimals, or b is larger.
+bool subtractDecimals(std::string_view a, std::string_view b, std::string* out) {
+  auto split = [](std::string_view text, std::string_view* whole, std::string_view* fraction) {
+    const size_t point = text.find('.');
+    *whole = text.substr(0, point);
+    *fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    return allDigits(*whole) && (fraction->empty() || allDigits(*fraction)) &&
+           whole->size() <= 10 && fraction->size() <= 9;
+  };
+  std::string_view wholeA, fractionA, wholeB, fractionB;
+  if (!split(a, &wholeA, &fractionA) || !split(b, &wholeB, &fractionB)) {
+    return false;
+  }
+  const size_t decimals = std::max(fractionA.size(), fractionB.size());
+  auto scaled = [decimals](std::string_view whole, std::string_view fraction) {
+    uint64_t value = 0;
+    size_t at = 0;
+    value = readNumber(whole, &at);
+    for (size_t i = 0; i < decimals; ++i) {
+      value = value * 10 + (i < fraction.size() ? static_cast<uint64_t>(fraction[i] - '0') : 0);
+    }
+    return value;
+  };
+  const uint64_t x = scaled(wholeA, fractionA);
+  const uint64_t y = scaled(wholeB, fractionB);
+  if (y > x) {
+    return false;
+  }
+  std::string digits = std::to_string(x - y);
+  if (digits.size() <= decimals) {
+    digits.insert(0, decimals + 1 - digits.size(), '0');
+  }
+  out->assign(digits, 0, digits.size() - decimals);
+  if (decimals > 0) {
+    out->push_back('.');
+    out->append(digits, digits.size() - decimals, decimals);
+  }
+  return true;
 }
 
 }  // namespace
@@ -138,6 +284,10 @@ void StraceTidy::count(std::string_view call, Warnings* warnings) {
   if (!resumed && call.find('(') == std::string_view::npos) {
     return;  // signals, exits and anything else that is no call
   }
+  if (call.size() >= kUnfinished.size() &&
+      call.substr(call.size() - kUnfinished.size() + 1) == kUnfinished.substr(1)) {
+    return;  // its resumed line tells
+  }
   if (!call.empty() && call.back() == '>') {
     ++usable;
     return;
@@ -149,57 +299,87 @@ void StraceTidy::count(std::string_view call, Warnings* warnings) {
 }
 
 void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
-  const std::string_view text = line.head;
-  // The thread id: "[pid N]", or a number in front, or none.
-  std::string_view id;
-  size_t at = 0;
-  if (text.substr(0, 4) == "[pid") {
-    const size_t close = text.find(']');
-    const size_t digits = skipBlanks(text, 4);
-    if (close == std::string_view::npos || !allDigits(text.substr(digits, close - digits))) {
-      out->put(text);
-      out->put('\n');
+  if (!held.empty()) {
+    Prefix prefix;
+    if (!line.cut() && !splitPrefix(line.head, &prefix)) {
+      // The rest of the held line, behind what cut it.
+      std::string_view piece = line.head;
+      std::string_view pid;
+      const size_t message = attachMessage(piece, &pid);
+      if (message != std::string_view::npos) {
+        if (firstPid.empty()) {
+          attached.emplace(pid);
+        }
+        emit(piece.substr(message), false, out);
+        piece = piece.substr(0, message);
+      }
+      if (held.size() + piece.size() <= LineReader::kHeadBytes) {
+        held.append(piece);
+      }
+      if (splitPrefix(held, &prefix) && !complete(prefix.call)) {
+        return;
+      }
+      releaseHeld(out, warnings);
       return;
     }
-    id = text.substr(0, close + 1);
-    at = skipBlanks(text, close + 1);
-  } else {
-    const size_t end = wordEndFrom(text, 0);
-    if (end < text.size() && allDigits(text.substr(0, end))) {
-      id = text.substr(0, end);
-      at = skipBlanks(text, end);
-    }
+    releaseHeld(out, warnings);  // never completed: as it is
   }
-  const size_t timeEnd = wordEndFrom(text, at);
-  const std::string_view time = text.substr(at, timeEnd - at);
-  const TimeForm form = timeForm(time);
-  if (form == TimeForm::kNone || timeEnd == text.size()) {
-    out->put(text);
-    out->put('\n');
+  tidyWhole(line, true, out, warnings);
+}
+
+void StraceTidy::releaseHeld(Output* out, Warnings* warnings) {
+  joined.swap(held);
+  held.clear();
+  Line whole;
+  whole.head = joined;
+  whole.length = joined.size();
+  tidyWhole(whole, false, out, warnings);
+}
+
+void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings* warnings) {
+  std::string_view text = line.head;
+  std::string_view announced;
+  const size_t message = line.cut() ? std::string_view::npos : attachMessage(text, &announced);
+  if (message != std::string_view::npos && message > 0) {
+    if (firstPid.empty()) {
+      attached.emplace(announced);
+    }
+    text = text.substr(0, message);
+  }
+  Prefix prefix;
+  if (!splitPrefix(text, &prefix)) {
+    if (message == 0 && firstPid.empty()) {
+      attached.emplace(announced);
+    }
+    emit(line.head, false, out);
     return;
   }
-  const std::string_view rest = text.substr(skipBlanks(text, timeEnd));
-  std::string_view location;
-  std::string_view callText = rest;
-  if (!rest.empty() && rest[0] == '[') {
-    const size_t close = rest.find(']');
-    if (close != std::string_view::npos) {
-      location = rest.substr(0, close + 1);
-      callText = rest.substr(skipBlanks(rest, close + 1));
-    }
+  if (message != std::string_view::npos) {
+    emit(line.head.substr(message), false, out);
   }
-  const bool resumed = callText.substr(0, kResumed.size()) == kResumed;
-
-  if (!line.cut() && !id.empty() && form == TimeForm::kSeconds && !(resumed && !location.empty()) &&
-      rest.size() <= kRestLimit && durationFoundFirst(callText, resumed)) {
-    count(callText, warnings);
-    out->put(text);
-    out->put('\n');
+  if (mayHold && !line.cut() && isCall(prefix.call) && !complete(prefix.call)) {
+    held.assign(text);
+    return;
+  }
+  if (!prefix.pid.empty()) {
+    notePid(prefix.pid, prefix.call, out);
+  }
+  bool resumed = prefix.call.substr(0, kResumed.size()) == kResumed;
+  const std::string_view thread = !prefix.pid.empty()  ? prefix.pid
+                                  : !prefix.id.empty() ? prefix.id
+                                  : waited             ? idForLine()
+                                                       : std::string_view();
+  const bool orphan = startMissing(thread, prefix.call, resumed);
+  if (!orphan && !line.cut() && !prefix.id.empty() && prefix.form == TimeForm::kSeconds &&
+      !(resumed && !prefix.location.empty()) && prefix.rest.size() <= kRestLimit &&
+      durationFoundFirst(prefix.call, resumed)) {
+    count(prefix.call, warnings);
+    emit(text, false, out);
     return;
   }
 
   call.clear();
-  cleanStraceCall(callText, &call);
+  cleanStraceCall(prefix.call, &call);
   if (line.cut()) {
     // The middle of the line is gone: what follows the arguments, the
     // result and the duration, is taken from its end.
@@ -217,8 +397,30 @@ void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       cleanStraceCall(tail.substr(result), &call);
     }
   }
-  if (resumed) {
-    location = std::string_view();  // the location belongs to the begin
+  // The location belongs to the begin: spanmill takes a resumed line only
+  // without one.
+  std::string_view location = resumed ? std::string_view() : prefix.location;
+  time.clear();
+  if (prefix.form == TimeForm::kClock) {
+    putClockAsSeconds(prefix.time, &time);
+  } else {
+    time.assign(prefix.time);
+  }
+  if (orphan) {
+    // A resumed call whose start the trace lacks (it was cut, or strace
+    // attached during the call): the whole call, from its start.
+    const size_t nameEnd = call.find(" resumed>");
+    const size_t last = call.rfind('<');
+    std::string start;
+    if (nameEnd != std::string::npos && last != std::string::npos && call.back() == '>' &&
+        subtractDecimals(time, std::string_view(call).substr(last + 1, call.size() - last - 2),
+                         &start)) {
+      call = call.substr(kResumed.size() + 1, nameEnd - kResumed.size() - 1) + "(" +
+             call.substr(nameEnd + 9);
+      time.swap(start);
+      resumed = false;
+      location = prefix.location;
+    }
   }
   const size_t budget = kRestLimit - (location.empty() ? 0 : location.size() + 1);
   if (line.cut() || call.size() > budget || !durationFoundFirst(call, resumed)) {
@@ -229,27 +431,111 @@ void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   count(call, warnings);
 
   rebuilt.clear();
-  rebuilt.append(id.empty() ? std::string_view(defaultId) : id);
-  rebuilt.push_back(' ');
-  if (form == TimeForm::kClock) {
-    putClockAsSeconds(time, &rebuilt);
-  } else {
-    rebuilt.append(time);
+  if (!prefix.id.empty()) {
+    rebuilt.append(prefix.id);
+    rebuilt.push_back(' ');
   }
+  rebuilt.append(time);
   rebuilt.push_back(' ');
   if (!location.empty()) {
     rebuilt.append(location);
     rebuilt.push_back(' ');
   }
   rebuilt.append(call);
-  out->put(rebuilt);
+  emit(rebuilt, prefix.id.empty(), out);
+}
+
+bool StraceTidy::startMissing(std::string_view thread, std::string_view call, bool resumed) {
+  auto open = unfinished.find(thread);
+  if (resumed) {
+    if (open == unfinished.end()) {
+      return true;
+    }
+    unfinished.erase(open);
+  } else if (call.size() >= kUnfinished.size() &&
+             call.substr(call.size() - kUnfinished.size() + 1) == kUnfinished.substr(1)) {
+    if (open == unfinished.end() && unfinished.size() < kAliveLimit) {
+      unfinished.emplace(thread);
+    }
+  } else if (call.substr(0, 3) == "+++" && open != unfinished.end()) {
+    unfinished.erase(open);
+  }
+  return false;
+}
+
+void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* out) {
+  if (pid.empty()) {
+    return;
+  }
+  if (firstPid.empty() && attached.count(std::string(pid)) == 0) {
+    // The first process's lines had no id while it was the only one.
+    firstPid = pid;
+    attached.clear();
+    // Its calls left unfinished while it had no id are its own.
+    auto open = unfinished.find(std::string_view());
+    if (open != unfinished.end()) {
+      unfinished.erase(open);
+      unfinished.emplace(firstPid);
+    }
+    if (!waited) {
+      release(firstPid, out);
+    }
+  }
+  if (call.substr(0, 3) == "+++") {
+    alive.erase(std::string(pid));
+  } else if (alive.size() < kAliveLimit) {
+    alive.emplace(pid);
+  }
+}
+
+std::string_view StraceTidy::idForLine() const {
+  if (firstPid.empty()) {
+    return defaultId;
+  }
+  return alive.size() == 1 ? std::string_view(*alive.begin()) : std::string_view(firstPid);
+}
+
+void StraceTidy::emit(std::string_view text, bool needsId, Output* out) {
+  if (!waited && (needsId || !waiting.empty())) {
+    waiting.push_back(needsId ? '1' : '0');
+    waiting.append(text);
+    waiting.push_back('\n');
+    if (waiting.size() > kWaitBytes) {
+      release(defaultId, out);
+    }
+    return;
+  }
+  if (needsId) {
+    out->put(idForLine());
+    out->put(' ');
+  }
+  out->put(text);
   out->put('\n');
 }
 
-void StraceTidy::finish(Warnings* warnings) {
+void StraceTidy::release(std::string_view id, Output* out) {
+  waited = true;
+  for (size_t at = 0; at < waiting.size();) {
+    const size_t end = waiting.find('\n', at);
+    if (waiting[at] == '1') {
+      out->put(id);
+      out->put(' ');
+    }
+    out->put(std::string_view(waiting).substr(at + 1, end + 1 - (at + 1)));
+    at = end + 1;
+  }
+  waiting.clear();
+}
+
+void StraceTidy::finish(Output* out, Warnings* warnings) {
+  if (!held.empty()) {
+    releaseHeld(out, warnings);
+  }
+  if (!waited) {
+    release(firstPid.empty() ? std::string_view(defaultId) : std::string_view(firstPid), out);
+  }
   if (usable == 0) {
     warnings->add(Warnings::kNothingUsable, 1);
   }
 }
-
 }  // namespace orvel

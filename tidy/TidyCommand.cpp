@@ -133,7 +133,7 @@ int runTidyCommand(int argc, char* argv[]) {
   while (reader.next(&line)) {
     tidier->tidy(line, &out, &warnings);
   }
-  tidier->finish(&warnings);
+  tidier->finish(&out, &warnings);
   const int writeError = out.flush();
   const char* inputName = inputPath != nullptr ? inputPath : "standard input";
   if (reader.error() != 0) {

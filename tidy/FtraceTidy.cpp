@@ -171,8 +171,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   const std::string_view text = line.head;
   if (!text.empty() && text[0] == '#') {
     readHeader(text, warnings);
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   FtraceColumns columns;
@@ -185,8 +184,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
         warnings->add(Warnings::kLostEvents, count);
       }
     }
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   // trace-cmd report shows markers as the "print" event, the kernel's
@@ -199,8 +197,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       marker = marker.substr(skipBlanks(marker, kWriter.size()));
     }
   } else if (columns.event != "tracing_mark_write") {
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   const bool pidEnd = marker.size() >= 2 && marker[0] == 'E' && marker[1] == '|';
@@ -213,8 +210,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   }
   const bool badTask = columns.task.empty() || columns.task.find('-') != std::string_view::npos;
   if (!badTask && !columns.flags.empty() && !printEvent && !pidEnd) {
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   // spanmill takes the number after the first '-' as the thread id, and
@@ -246,8 +242,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   scratch += columns.time;
   scratch += ": tracing_mark_write: ";
   scratch += pidEnd ? std::string_view("E") : marker;
-  out->put(scratch);
-  out->put('\n');
+  out->putLine(scratch);
 }
 
 void FtraceTidy::finish(Output* /*out*/, Warnings* warnings) {

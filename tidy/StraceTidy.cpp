@@ -1,6 +1,9 @@
 #include "tidy/StraceTidy.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <cstring>
 
 #include "tidy/Text.h"
 
@@ -11,22 +14,43 @@ namespace {
 const std::string_view kUnfinished = " <unfinished ...>";
 const std::string_view kResumed = "<...";
 
+// Whether text begins with the literal prefix, compared with a constant
+// size so that the compiler inlines it.
+template <size_t N>
+bool startsWith(std::string_view text, const char (&prefix)[N]) {
+  return text.size() >= N - 1 && std::memcmp(text.data(), prefix, N - 1) == 0;
+}
+
+// The ends of calls split in two, compared with constant sizes so that
+// the compiler inlines them.
+bool endsUnfinished(std::string_view call) {
+  return call.size() >= 16 && call.back() == '>' &&
+         std::memcmp(call.data() + call.size() - 16, "<unfinished ...>", 16) == 0;
+}
+
+bool startsResumed(std::string_view call) {
+  return call.size() >= 4 && std::memcmp(call.data(), "<...", 4) == 0;
+}
+
 enum class TimeForm { kNone, kSeconds, kClock };
 
-// "digits[.digits]" as -ttt writes it, or "HH:MM:SS[.digits]" as -tt and -t.
-TimeForm timeForm(std::string_view word) {
-  const size_t point = word.find('.');
-  const std::string_view whole = word.substr(0, point);
-  if (point != std::string_view::npos && !allDigits(word.substr(point + 1))) {
-    return TimeForm::kNone;
+// The end of a time stamp that starts at `at`: "digits[.digits]" as -ttt
+// writes it, or "HH:MM:SS[.digits]" as -tt and -t; *form tells which.
+size_t timeEnd(std::string_view text, size_t at, TimeForm* form) {
+  size_t end = digitsEnd(text, at);
+  *form = end == at ? TimeForm::kNone : TimeForm::kSeconds;
+  if (end == at + 2 && end < text.size() && text[end] == ':') {
+    const bool clock = digitsEnd(text, at + 3) == at + 5 && text.substr(at + 5, 1) == ":" &&
+                       digitsEnd(text, at + 6) == at + 8;
+    *form = clock ? TimeForm::kClock : TimeForm::kNone;
+    end = at + 8;
   }
-  if (allDigits(whole)) {
-    return TimeForm::kSeconds;
+  if (*form != TimeForm::kNone && end < text.size() && text[end] == '.') {
+    const size_t fraction = digitsEnd(text, end + 1);
+    *form = fraction > end + 1 ? *form : TimeForm::kNone;
+    end = fraction;
   }
-  const bool clock = whole.size() == 8 && whole[2] == ':' && whole[5] == ':' &&
-                     allDigits(whole.substr(0, 2)) && allDigits(whole.substr(3, 2)) &&
-                     allDigits(whole.substr(6, 2));
-  return clock ? TimeForm::kClock : TimeForm::kNone;
+  return end;
 }
 
 // One past the '>' that closes the annotation opened at text[at], where
@@ -47,6 +71,36 @@ size_t annotationEnd(std::string_view text, size_t at) {
   return text.size();
 }
 
+// Whether the ')' at close is followed by a result: blanks, '=', a blank
+// (strace pads results to a column).
+bool resultFollows(std::string_view call, size_t close) {
+  const size_t equals = skipBlanks(call, close + 1);
+  return equals > close + 1 && equals + 1 < call.size() && call[equals] == '=' &&
+         call[equals + 1] == ' ';
+}
+
+// The ')' that closes a call's arguments before its result, the last one
+// before `before`; npos when there is none.
+size_t resultStart(std::string_view call, size_t before) {
+  for (size_t at = std::min(before, call.size()); at > 2;) {
+    const char* equals = static_cast<const char*>(memrchr(call.data(), '=', at));
+    if (equals == nullptr) {
+      break;
+    }
+    at = static_cast<size_t>(equals - call.data());
+    if (at > 2 && call[at - 1] == ' ' && at + 1 < call.size() && call[at + 1] == ' ') {
+      size_t close = at - 1;
+      while (close > 0 && call[close] == ' ') {
+        --close;
+      }
+      if (call[close] == ')') {
+        return close;
+      }
+    }
+  }
+  return std::string_view::npos;
+}
+
 // Whether spanmill finds the duration of call where it looks, after the
 // first '<' behind the name (behind the resumed marker for resumed calls),
 // or finds none in a call that has none: a call's last "<...>" ends the
@@ -56,7 +110,8 @@ bool durationFoundFirst(std::string_view call, bool resumed) {
   if (first == std::string_view::npos) {
     return true;
   }
-  return first == call.rfind('<') && call.back() == '>' && (resumed || call.find('(') < first);
+  const void* last = memrchr(call.data() + first, '<', call.size() - first);
+  return last == call.data() + first && call.back() == '>' && (resumed || call.find('(') < first);
 }
 
 // call with its arguments cut so that it fits in budget bytes and holds no
@@ -72,25 +127,18 @@ void shortenArguments(std::string_view call, bool resumed, size_t budget, std::s
   const size_t argumentsStart = opened + 1;
   size_t suffix = last - 1;  // the blank before the last "<...>"
   if (call.substr(suffix) != kUnfinished) {
-    const size_t result = call.rfind(" = ", last);
+    const size_t result = resultStart(call, last);
     suffix = result != std::string_view::npos && result >= argumentsStart ? result : suffix;
   }
   suffix = std::max(suffix, argumentsStart);
-  std::string_view arguments = call.substr(argumentsStart, suffix - argumentsStart);
-  const bool closed = !arguments.empty() && arguments.back() == ')';
-  if (closed) {
-    arguments.remove_suffix(1);
-  }
-  const size_t fixed = argumentsStart + 3 + (closed ? 1 : 0) + (call.size() - suffix);
+  const std::string_view arguments = call.substr(argumentsStart, suffix - argumentsStart);
+  const size_t fixed = argumentsStart + 3 + (call.size() - suffix);
   size_t keep = budget > fixed ? budget - fixed : 0;
   keep = std::min(keep, arguments.find('<'));
   out->assign(call.substr(0, argumentsStart));
   out->append(arguments.substr(0, keep));
   if (keep < arguments.size()) {
     out->append("...");
-  }
-  if (closed) {
-    out->push_back(')');
   }
   out->append(call.substr(suffix));
 }
@@ -110,7 +158,7 @@ struct Prefix {
 bool splitPrefix(std::string_view text, Prefix* prefix) {
   size_t at = 0;
   prefix->id = prefix->pid = std::string_view();
-  if (text.substr(0, 4) == "[pid") {
+  if (startsWith(text, "[pid")) {
     const size_t close = text.find(']');
     const size_t digits = skipBlanks(text, 4);
     if (close == std::string_view::npos || !allDigits(text.substr(digits, close - digits))) {
@@ -120,19 +168,18 @@ bool splitPrefix(std::string_view text, Prefix* prefix) {
     prefix->pid = text.substr(digits, close - digits);
     at = skipBlanks(text, close + 1);
   } else {
-    const size_t end = wordEndFrom(text, 0);
-    if (end < text.size() && allDigits(text.substr(0, end))) {
+    const size_t end = digitsEnd(text, 0);
+    if (end > 0 && end < text.size() && text[end] == ' ') {
       prefix->id = text.substr(0, end);
       at = skipBlanks(text, end);
     }
   }
-  const size_t timeEnd = wordEndFrom(text, at);
-  prefix->time = text.substr(at, timeEnd - at);
-  prefix->form = timeForm(prefix->time);
-  if (prefix->form == TimeForm::kNone || timeEnd == text.size()) {
+  const size_t end = timeEnd(text, at, &prefix->form);
+  if (prefix->form == TimeForm::kNone || end >= text.size() || text[end] != ' ') {
     return false;
   }
-  const std::string_view rest = text.substr(skipBlanks(text, timeEnd));
+  prefix->time = text.substr(at, end - at);
+  const std::string_view rest = text.substr(skipBlanks(text, end));
   prefix->rest = rest;
   prefix->location = std::string_view();
   prefix->call = rest;
@@ -147,19 +194,20 @@ bool splitPrefix(std::string_view text, Prefix* prefix) {
 }
 
 bool isCall(std::string_view call) {
-  return call.substr(0, kResumed.size()) == kResumed ||
-         (call.find('(') != std::string_view::npos && call.substr(0, 3) != "---" &&
-          call.substr(0, 3) != "+++");
+  return startsResumed(call) || (call.find('(') != std::string_view::npos &&
+                                 !startsWith(call, "---") && !startsWith(call, "+++"));
 }
 
 // Whether a call's line is all there: it has its result, or it ends with
 // "<unfinished ...>". A result is looked for outside quoted strings, which
 // come before it.
 bool complete(std::string_view call) {
-  const size_t result = call.rfind(") = ");
+  if (endsUnfinished(call)) {
+    return true;
+  }
+  const size_t result = resultStart(call, call.size());
   if (result == std::string_view::npos) {
-    return call.size() >= kUnfinished.size() &&
-           call.substr(call.size() - kUnfinished.size() + 1) == kUnfinished.substr(1);
+    return false;
   }
   if (call.find('"', result) == std::string_view::npos) {
     return true;
@@ -169,7 +217,7 @@ bool complete(std::string_view call) {
       for (++at; at < call.size() && call[at] != '"'; ++at) {
         at += call[at] == '\\' ? 1 : 0;
       }
-    } else if (call.substr(at, 4) == ") = ") {
+    } else if (call[at] == ')' && resultFollows(call, at)) {
       return true;
     }
   }
@@ -180,6 +228,10 @@ bool complete(std::string_view call) {
 // detached), written into the middle of another line; npos if it does not.
 size_t attachMessage(std::string_view text, std::string_view* pid) {
   const std::string_view kProcess = "strace: Process ";
+  if (text.size() < kProcess.size() ||
+      std::memcmp(text.data() + text.size() - 5, "ached", 5) != 0) {
+    return std::string_view::npos;
+  }
   const size_t at = text.rfind(kProcess);
   if (at == std::string_view::npos) {
     return at;
@@ -280,20 +332,18 @@ void StraceTidy::putClockAsSeconds(std::string_view clock, std::string* to) {
 }
 
 void StraceTidy::count(std::string_view call, Warnings* warnings) {
-  const bool resumed = call.substr(0, kResumed.size()) == kResumed;
-  if (!resumed && call.find('(') == std::string_view::npos) {
-    return;  // signals, exits and anything else that is no call
-  }
-  if (call.size() >= kUnfinished.size() &&
-      call.substr(call.size() - kUnfinished.size() + 1) == kUnfinished.substr(1)) {
+  if (endsUnfinished(call)) {
     return;  // its resumed line tells
   }
   if (!call.empty() && call.back() == '>') {
-    ++usable;
+    ++usable;  // a duration: signals and exits end otherwise
     return;
   }
-  const size_t result = call.rfind(" = ");
-  if (result != std::string_view::npos && call.substr(result + 3, 1) != "?") {
+  if (!isCall(call)) {
+    return;
+  }
+  const size_t result = resultStart(call, call.size());
+  if (result != std::string_view::npos && call.substr(skipBlanks(call, result + 1) + 2, 1) != "?") {
     warnings->add(Warnings::kNoDuration, 1);
   }
 }
@@ -357,14 +407,14 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   if (message != std::string_view::npos) {
     emit(line.head.substr(message), false, out);
   }
-  if (mayHold && !line.cut() && isCall(prefix.call) && !complete(prefix.call)) {
+  if (mayHold && !line.cut() && !complete(prefix.call) && isCall(prefix.call)) {
     held.assign(text);
     return;
   }
   if (!prefix.pid.empty()) {
     notePid(prefix.pid, prefix.call, out);
   }
-  bool resumed = prefix.call.substr(0, kResumed.size()) == kResumed;
+  bool resumed = startsResumed(prefix.call);
   const std::string_view thread = !prefix.pid.empty()  ? prefix.pid
                                   : !prefix.id.empty() ? prefix.id
                                   : waited             ? idForLine()
@@ -386,14 +436,13 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
     const std::string_view tail = line.tail;
     const bool unfinished = tail.size() >= kUnfinished.size() &&
                             tail.substr(tail.size() - kUnfinished.size()) == kUnfinished;
-    const size_t result = unfinished ? std::string_view::npos : tail.rfind(" = ", tail.rfind('<'));
+    const size_t result = unfinished ? std::string_view::npos : resultStart(tail, tail.rfind('<'));
     if (call.size() < 3 || call.compare(call.size() - 3, 3, "...") != 0) {
       call.append("...");
     }
     if (unfinished) {
       call.append(kUnfinished);
     } else if (result != std::string_view::npos) {
-      call.push_back(')');
       cleanStraceCall(tail.substr(result), &call);
     }
   }
@@ -446,19 +495,28 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
 }
 
 bool StraceTidy::startMissing(std::string_view thread, std::string_view call, bool resumed) {
-  auto open = unfinished.find(thread);
+  const bool begins = !resumed && endsUnfinished(call);
+  const bool ends = startsWith(call, "+++");
+  if (!resumed && !begins && !ends) {
+    return false;
+  }
+  // Entries stay while their thread lives, so that pairs allocate nothing.
+  auto entry = unfinished.find(thread);
+  if (entry == unfinished.end()) {
+    if (begins && unfinished.size() < kAliveLimit) {
+      unfinished.emplace(thread, true);
+    }
+    return resumed;
+  }
   if (resumed) {
-    if (open == unfinished.end()) {
-      return true;
-    }
-    unfinished.erase(open);
-  } else if (call.size() >= kUnfinished.size() &&
-             call.substr(call.size() - kUnfinished.size() + 1) == kUnfinished.substr(1)) {
-    if (open == unfinished.end() && unfinished.size() < kAliveLimit) {
-      unfinished.emplace(thread);
-    }
-  } else if (call.substr(0, 3) == "+++" && open != unfinished.end()) {
-    unfinished.erase(open);
+    const bool open = entry->second;
+    entry->second = false;
+    return !open;
+  }
+  if (begins) {
+    entry->second = true;
+  } else {
+    unfinished.erase(entry);
   }
   return false;
 }
@@ -467,23 +525,26 @@ void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* ou
   if (pid.empty()) {
     return;
   }
-  if (firstPid.empty() && attached.count(std::string(pid)) == 0) {
+  if (firstPid.empty() && attached.find(pid) == attached.end()) {
     // The first process's lines had no id while it was the only one.
     firstPid = pid;
     attached.clear();
     // Its calls left unfinished while it had no id are its own.
     auto open = unfinished.find(std::string_view());
     if (open != unfinished.end()) {
+      unfinished[firstPid] = open->second;
       unfinished.erase(open);
-      unfinished.emplace(firstPid);
     }
     if (!waited) {
       release(firstPid, out);
     }
   }
-  if (call.substr(0, 3) == "+++") {
-    alive.erase(std::string(pid));
-  } else if (alive.size() < kAliveLimit) {
+  const auto known = alive.find(pid);
+  if (startsWith(call, "+++")) {
+    if (known != alive.end()) {
+      alive.erase(known);
+    }
+  } else if (known == alive.end() && alive.size() < kAliveLimit) {
     alive.emplace(pid);
   }
 }
@@ -509,8 +570,7 @@ void StraceTidy::emit(std::string_view text, bool needsId, Output* out) {
     out->put(idForLine());
     out->put(' ');
   }
-  out->put(text);
-  out->put('\n');
+  out->putLine(text);
 }
 
 void StraceTidy::release(std::string_view id, Output* out) {

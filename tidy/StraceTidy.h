@@ -15,6 +15,7 @@
 #define ORVEL_TIDY_STRACETIDY_H
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -71,10 +72,11 @@ class StraceTidy : public Tidier {
   bool waited = false;   // the first process's id came, or the wait ended
   std::string firstPid;  // the first process's id, once a "[pid N]" line told it
   // Announced by "strace: Process N attached", until the first process is known.
-  std::set<std::string> attached;
-  std::set<std::string> alive;  // processes seen in "[pid N]" lines and not ended
-  // Threads with an unfinished call; "" for lines whose id is not known yet.
-  std::set<std::string, std::less<>> unfinished;
+  std::set<std::string, std::less<>> attached;
+  std::set<std::string, std::less<>> alive;  // processes seen in "[pid N]" lines and not ended
+  // Threads seen to begin a call, and whether one is unfinished now; ""
+  // for lines whose id is not known yet.
+  std::map<std::string, bool, std::less<>> unfinished;
   std::string call;     // the call text being rebuilt
   std::string time;     // its time stamp, in seconds
   std::string rebuilt;  // the line being rebuilt

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "tidy/Text.h"
@@ -290,6 +291,22 @@ bool subtractDecimals(std::string_view a, std::string_view b, std::string* out) 
 }
 
 }  // namespace
+
+bool straceLineTime(std::string_view line, double* seconds) {
+  Prefix prefix;
+  if (!splitPrefix(line, &prefix)) {
+    return false;
+  }
+  const std::string_view time = prefix.time;
+  if (prefix.form == TimeForm::kClock) {
+    *seconds = ((time[0] - '0') * 10 + (time[1] - '0')) * 3600.0 +
+               ((time[3] - '0') * 10 + (time[4] - '0')) * 60.0 +
+               std::strtod(std::string(time.substr(6)).c_str(), nullptr);
+  } else {
+    *seconds = std::strtod(std::string(time).c_str(), nullptr);
+  }
+  return true;
+}
 
 void cleanStraceCall(std::string_view call, std::string* out) {
   for (size_t at = 0; at < call.size();) {

@@ -33,9 +33,14 @@ class StraceTidy : public Tidier {
   // The most processes followed at once (to know when only one is left).
   static const size_t kAliveLimit = 4096;
 
-  // Lines without a thread id get defaultId where nothing better is known:
-  // the id in an strace -ff file's name, or one fixed id.
-  explicit StraceTidy(std::string defaultId) : defaultId(std::move(defaultId)) {}
+  // Lines without a thread id get defaultId: the id in an strace -ff
+  // file's name (idKnown), or where nothing better is known one fixed id.
+  StraceTidy(std::string defaultId, bool idKnown)
+      : defaultId(std::move(defaultId)), waited(idKnown) {}
+
+  // The id for the lines without one from now on, for inputs merged from
+  // several -ff files.
+  void setDefaultId(std::string_view id) { defaultId.assign(id); }
 
   void tidy(const Line& line, Output* out, Warnings* warnings) override;
   void finish(Output* out, Warnings* warnings) override;
@@ -62,14 +67,14 @@ class StraceTidy : public Tidier {
   // Counts the call as a span, or as a call without its duration.
   void count(std::string_view call, Warnings* warnings);
 
-  const std::string defaultId;
+  std::string defaultId;
   uint64_t usable = 0;  // calls that give spanmill an event
   uint64_t days = 0;    // midnights passed since the first clock time
   uint64_t lastClock = 0;
   std::string held;      // a call line cut short, waiting for its rest
   std::string joined;    // a held line being rewritten
   std::string waiting;   // lines held back: a flag byte, the line, a line feed
-  bool waited = false;   // the first process's id came, or the wait ended
+  bool waited;           // the first process's id came, or the wait ended or was not needed
   std::string firstPid;  // the first process's id, once a "[pid N]" line told it
   // Announced by "strace: Process N attached", until the first process is known.
   std::set<std::string, std::less<>> attached;
@@ -81,6 +86,11 @@ class StraceTidy : public Tidier {
   std::string time;     // its time stamp, in seconds
   std::string rebuilt;  // the line being rebuilt
 };
+
+// The time stamp of an strace line in seconds (of the day for -tt and -t),
+// for putting the lines of several files in order; false for a line that
+// has none.
+bool straceLineTime(std::string_view line, double* seconds);
 
 // The call text with every quoted string emptied as strace -s 0 prints it
 // ("" for an empty string, ""... for any other) and every -y annotation

@@ -15,12 +15,16 @@ namespace {
 
 class Tidy : public testing::ScratchTest {
  protected:
-  // Runs spanmill-tidy on text; returns its output, its warnings in *errors.
-  std::string tidy(const std::string& type, const std::string& text, std::string* errors) {
-    const std::string in = path("in");
+  // Runs spanmill-tidy on the files; returns its output, its warnings in
+  // *errors.
+  std::string tidyFiles(const std::string& type, const std::vector<std::string>& inputs,
+                        std::string* errors) {
     const std::string out = path("out");
-    writeFile(in, text);
-    std::vector<std::string> words = {"spanmill-tidy", "-t", type, "-i", in, "-o", out};
+    std::vector<std::string> words = {"spanmill-tidy", "-t", type, "-o", out};
+    for (const std::string& input : inputs) {
+      words.push_back("-i");
+      words.push_back(input);
+    }
     std::vector<char*> argv;
     for (std::string& word : words) {
       argv.push_back(&word[0]);
@@ -29,6 +33,11 @@ class Tidy : public testing::ScratchTest {
     EXPECT_EQ(runTidyCommand(static_cast<int>(argv.size()), argv.data()), 0);
     *errors = standardError.finish();
     return testing::readWholeFile(out);
+  }
+
+  std::string tidy(const std::string& type, const std::string& text, std::string* errors) {
+    writeFile(path("in"), text);
+    return tidyFiles(type, {path("in")}, errors);
   }
 };
 
@@ -91,13 +100,13 @@ TEST_F(Tidy, LinesPastTheHeadKeepTheirEndAndLeaveTheNextLineWhole) {
   }
 }
 
-// spanmill's report of a trace, with a window from 1 s on: from before
-// every time stamp (the first one would cut off a span whose start a tidied
-// line moved before it).
-SpanReport convert(const std::string& type, const std::string& trace) {
+// spanmill's report of a trace, with a window from startTime on. 1 s is
+// before every time stamp (without a start the first one would cut off a
+// span whose start a tidied line moved before it).
+SpanReport convert(const std::string& type, const std::string& trace, double startTime = 1.0) {
   std::unique_ptr<CustomProcessor> processor(getProcessor(type.c_str()));
   std::ostringstream out;
-  processor->setup(&out, 1.0, 0.0, 1.0, 0.0);
+  processor->setup(&out, startTime, 0.0, 1.0, 0.0);
   for (size_t at = 0; at < trace.size(); at += 65536) {
     const std::string block = trace.substr(at, 65536);
     processor->processBuffer(block.data(), static_cast<int>(block.size()));
@@ -221,6 +230,22 @@ TEST_F(Tidy, StraceCapturesGiveTheCountsAndTotalsOfAnIndependentReading) {
       got.erase(row[0]);
     }
     EXPECT_TRUE(got.empty()) << got.begin()->first;
+  }
+}
+
+TEST_F(Tidy, StraceFfFilesMergeInTimeOrderEachWithItsId) {
+  const std::string forms = ORVEL_TEST_DATA "/forms/";
+  std::string errors;
+  const SpanReport report =
+      convert("strace",
+              tidyFiles("strace", {forms + "ff.strace.13086", forms + "ff.strace.13085"}, &errors));
+  EXPECT_EQ(errors, "");
+  ASSERT_EQ(report.threads.size(), 2u);
+  for (const SpanReport::Thread& thread : report.threads) {
+    // pid, calls, calls with a duration, ...
+    const std::vector<std::string> truth =
+        testing::readTable(forms + "ff.strace." + thread.tid + ".threads")[0];
+    EXPECT_EQ(std::to_string(thread.spans.size()), truth[2]) << thread.tid;
   }
 }
 

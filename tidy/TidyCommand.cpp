@@ -80,11 +80,20 @@ struct Input {
   double time;  // line's time stamp; -inf for a line without
 };
 
+// Reads the input's next line and its time stamp.
 void advance(Input* input) {
   input->holds = input->reader->next(&input->line);
   if (input->holds && (input->line.cut() || !straceLineTime(input->line.head, &input->time))) {
     input->time = -HUGE_VAL;  // with its file's lines around it
   }
+}
+
+void tidyAll(Tidier* tidier, LineReader* reader, Output* out, Warnings* warnings) {
+  Line line;
+  while (reader->next(&line)) {
+    tidier->tidy(line, out, warnings);
+  }
+  tidier->finish(out, warnings);
 }
 
 }  // namespace
@@ -163,32 +172,32 @@ int runTidyCommand(int argc, char* argv[]) {
     // waits for its first process's id.
     const bool idKnown = inputs.size() > 1 || inputs[0].id != "0";
     StraceTidy tidier(inputs[0].id, idKnown);
-    for (Input& input : inputs) {
-      advance(&input);
-    }
-    // Each file's lines are in time order: the earliest line of all goes next.
-    for (;;) {
-      Input* next = nullptr;
+    if (inputs.size() == 1) {
+      tidyAll(&tidier, inputs[0].reader.get(), &out, &warnings);
+    } else {
       for (Input& input : inputs) {
-        if (input.holds && (next == nullptr || input.time < next->time)) {
-          next = &input;
+        advance(&input);
+      }
+      // Each file's lines are in time order: the earliest of all goes next.
+      for (;;) {
+        Input* next = nullptr;
+        for (Input& input : inputs) {
+          if (input.holds && (next == nullptr || input.time < next->time)) {
+            next = &input;
+          }
         }
+        if (next == nullptr) {
+          break;
+        }
+        tidier.setDefaultId(next->id);
+        tidier.tidy(next->line, &out, &warnings);
+        advance(next);
       }
-      if (next == nullptr) {
-        break;
-      }
-      tidier.setDefaultId(next->id);
-      tidier.tidy(next->line, &out, &warnings);
-      advance(next);
+      tidier.finish(&out, &warnings);
     }
-    tidier.finish(&out, &warnings);
   } else {
     FtraceTidy tidier;
-    Line line;
-    while (inputs[0].reader->next(&line)) {
-      tidier.tidy(line, &out, &warnings);
-    }
-    tidier.finish(&out, &warnings);
+    tidyAll(&tidier, inputs[0].reader.get(), &out, &warnings);
   }
   const int writeError = out.flush();
   for (const Input& input : inputs) {

@@ -22,6 +22,16 @@ bool startsWith(std::string_view text, const char (&prefix)[N]) {
   return text.size() >= N - 1 && std::memcmp(text.data(), prefix, N - 1) == 0;
 }
 
+// A thread id as a number, for looking it up; the empty id (not known
+// yet) is one no thread has.
+uint64_t threadKey(std::string_view id) {
+  if (id.empty()) {
+    return UINT64_MAX;
+  }
+  size_t at = 0;
+  return readNumber(id, &at);
+}
+
 // The ends of calls split in two, compared with constant sizes so that
 // the compiler inlines them.
 bool endsUnfinished(std::string_view call) {
@@ -518,10 +528,10 @@ bool StraceTidy::startMissing(std::string_view thread, std::string_view call, bo
     return false;
   }
   // Entries stay while their thread lives, so that pairs allocate nothing.
-  auto entry = unfinished.find(thread);
+  auto entry = unfinished.find(threadKey(thread));
   if (entry == unfinished.end()) {
     if (begins && unfinished.size() < kAliveLimit) {
-      unfinished.emplace(thread, true);
+      unfinished.emplace(threadKey(thread), true);
     }
     return resumed;
   }
@@ -547,9 +557,9 @@ void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* ou
     firstPid = pid;
     attached.clear();
     // Its calls left unfinished while it had no id are its own.
-    auto open = unfinished.find(std::string_view());
+    auto open = unfinished.find(threadKey(std::string_view()));
     if (open != unfinished.end()) {
-      unfinished[firstPid] = open->second;
+      unfinished[threadKey(firstPid)] = open->second;
       unfinished.erase(open);
     }
     if (!waited) {

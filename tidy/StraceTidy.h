@@ -15,10 +15,10 @@
 #define ORVEL_TIDY_STRACETIDY_H
 
 #include <cstdint>
-#include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "tidy/Tidier.h"
 
@@ -79,9 +79,9 @@ class StraceTidy : public Tidier {
   // Announced by "strace: Process N attached", until the first process is known.
   std::set<std::string, std::less<>> attached;
   std::set<std::string, std::less<>> alive;  // processes seen in "[pid N]" lines and not ended
-  // Threads seen to begin a call, and whether one is unfinished now; ""
-  // for lines whose id is not known yet.
-  std::map<std::string, bool, std::less<>> unfinished;
+  // Threads seen to begin a call, and whether one is unfinished now; the
+  // largest key stands for lines whose id is not known yet.
+  std::unordered_map<uint64_t, bool> unfinished;
   std::string call;     // the call text being rebuilt
   std::string time;     // its time stamp, in seconds
   std::string rebuilt;  // the line being rebuilt

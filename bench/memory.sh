@@ -5,7 +5,8 @@
 #   24 MiB + 32 bytes a reported span + 256 bytes a thread.
 # The rows: no input, scheduler events without a marker, closed spans on 16
 # threads, the two 300 MB benchmark traces, a fork-heavy strace of 100 000
-# processes and an ftrace of 1 000 000 one-span threads.
+# processes and an ftrace of 1 000 000 one-span threads. Then spanmill-tidy's
+# peak on large inputs and on one endless line, against a fixed bound.
 #   bench/memory.sh [path to spanmill]   exits 1 when a row misses the bound
 #   SCRATCH=/tmp MEGABYTES=300 bench/memory.sh
 set -euo pipefail
@@ -69,5 +70,31 @@ measure ftrace_marker "ftrace benchmark" "$generator" ftrace "$MEGABYTES"
 measure strace "strace benchmark" "$generator" strace "$MEGABYTES"
 measure strace "forks 100000" "$generator" forks 100000
 measure ftrace_marker "threads 1000000" "$generator" threads 1000000
+
+# spanmill-tidy keeps a fixed amount whatever it reads: a line's first
+# 64 KiB and last 4 KiB, its buffers, and at most 1 MiB of lines held back
+# while an strace's first process id is unknown. Bound: 8 MiB.
+tidy=build/release/spanmill-tidy
+printf '\n%-26s %10s %10s\n' "spanmill-tidy input" "peak KiB" "bound KiB"
+tidy_measure() {
+  local type=$1 label=$2 kib verdict=""
+  shift 2
+  kib=$({ "$@" | /usr/bin/time -f %M "$tidy" -t "$type" >/dev/null; } 2>&1 | tail -n 1)
+  if [ "$kib" -gt 8192 ]; then
+    verdict=MISSED
+    status=1
+  fi
+  printf '%-26s %10d %10d %s\n' "$label" "$kib" 8192 "$verdict"
+}
+# One strace call whose string argument is 256 MiB long, and no line feed.
+long_line() {
+  printf '1234 1700000000.000001 write(1, "'
+  head -c $((256 * 1024 * 1024)) /dev/zero | tr '\0' 'x'
+  printf '", 268435456) = 268435456 <0.500000>'
+}
+tidy_measure ftrace_marker "1024 MiB, no markers" noise 1024
+tidy_measure ftrace_marker "ftrace benchmark" "$generator" ftrace "$MEGABYTES"
+tidy_measure strace "strace benchmark" "$generator" strace "$MEGABYTES"
+tidy_measure strace "one line of 256 MiB" long_line
 rm -f "$report"
 exit $status

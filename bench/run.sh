@@ -15,7 +15,10 @@
 #   - a line of a many-thread capture at most 3 x a line of the ftrace
 #     benchmark;
 #   - spanmill-report's summary and chrome export of the ftrace report at
-#     most as long as spanmill took to write it.
+#     most as long as spanmill took to write it;
+#   - spanmill-tidy on each benchmark trace (written to /dev/null) at most as
+#     long as spanmill's conversion of it (report to /dev/null): the filter
+#     keeps up with the converter it feeds.
 # Exits 1 when a target is missed.
 #   bench/run.sh            release build from make build, 7 rounds
 #   RUNS=11 MEGABYTES=300 SCRATCH=/tmp bench/run.sh
@@ -29,6 +32,7 @@ make build >/dev/null
 SPANMILL=build/release/spanmill
 GENERATOR=build/release/trace-generator
 REPORTER=build/release/spanmill-report
+TIDY=build/release/spanmill-tidy
 REPORT=$SCRATCH/spanmill-bench-report.json
 
 now() { date +%s%N; }
@@ -74,6 +78,7 @@ for ((run = 0; run < RUNS; run++)); do
     rm -f "$REPORT"
     timed "$type-file" "$SPANMILL" -t "${option[$type]}" -i "${file[$type]}" -o "$REPORT"
     timed "$type-null" "$SPANMILL" -t "${option[$type]}" -i "${file[$type]}" -o /dev/null
+    timed "$type-tidy" "$TIDY" -t "${option[$type]}" -i "${file[$type]}" -o /dev/null
   done
   for kind in forks threads; do
     rm -f "$REPORT"
@@ -124,6 +129,7 @@ for type in ftrace strace; do
   row "wc-$type" "wc -l" "$bytes"
   row "$type-file" "spanmill, report file" "$bytes" check
   row "$type-null" "spanmill, /dev/null" "$bytes"
+  row "$type-tidy" "spanmill-tidy" "$bytes"
   wc_median=$(values "wc-$type" | median)
   for target in file null; do
     ratio=$(awk -v s="$(values "$type-$target" | median)" -v w="$wc_median" \
@@ -136,6 +142,10 @@ for type in ftrace strace; do
       printf '  spanmill / wc -l = %s, report to /dev/null\n' "$ratio"
     fi
   done
+  ratio=$(awk -v t="$(values "$type-tidy" | median)" -v s="$(values "$type-null" | median)" \
+    'BEGIN { printf "%.2f", t / (s > 0 ? s : 1) }')
+  verdict=$(within "$ratio" 1) || status=1
+  printf '  spanmill-tidy / spanmill = %s (target at most 1): %s\n' "$ratio" "$verdict"
 done
 
 ftrace_lines=$(wc -l <"${file[ftrace]}")

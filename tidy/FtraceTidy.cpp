@@ -1,5 +1,6 @@
 #include "tidy/FtraceTidy.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "tidy/Text.h"
@@ -27,6 +28,51 @@ size_t cpuFieldEnd(std::string_view line, size_t open) {
     ++close;
   }
   return close > open + 1 && close < line.size() && line[close] == ']' ? close + 1 : 0;
+}
+
+// "TASK-PID CPUFLAGS TIME: EVENT: TEXT", as trace-cmd report -l prints
+// markers: no brackets, the CPU number glued to the flags.
+bool splitLatencyLine(std::string_view line, FtraceColumns* columns) {
+  std::string_view words[3];  // the two words before the current one, and it
+  for (size_t at = skipBlanks(line, 0); at < line.size(); at = skipBlanks(line, at)) {
+    const size_t end = wordEndFrom(line, at);
+    words[0] = words[1];
+    words[1] = words[2];
+    words[2] = line.substr(at, end - at);
+    at = end;
+    if (!isTimeToken(words[2])) {
+      continue;
+    }
+    const std::string_view task = words[0];
+    const std::string_view cpuFlags = words[1];
+    const size_t dash = task.rfind('-');
+    size_t digits = 0;
+    while (digits < cpuFlags.size() && isDigit(cpuFlags[digits])) {
+      ++digits;
+    }
+    if (dash == std::string_view::npos || !allDigits(task.substr(dash + 1)) || digits == 0 ||
+        digits == cpuFlags.size()) {
+      return false;
+    }
+    const size_t eventStart = skipBlanks(line, end);
+    const size_t eventEnd = line.find(':', eventStart);
+    if (eventEnd == std::string_view::npos || eventEnd == eventStart) {
+      return false;
+    }
+    const size_t taskEnd = static_cast<size_t>(task.data() - line.data()) + dash;
+    columns->task = line.substr(0, taskEnd);
+    columns->pid = task.substr(dash + 1);
+    columns->toCpu = std::string_view();
+    columns->cpu = cpuFlags.substr(0, digits);
+    columns->toFlags = std::string_view(" ");
+    columns->flags = cpuFlags.substr(digits);
+    columns->toTime = std::string_view(" ");
+    columns->time = words[2].substr(0, words[2].size() - 1);
+    columns->event = line.substr(eventStart, eventEnd - eventStart);
+    columns->text = line.substr(skipBlanks(line, eventEnd + 1));
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -64,17 +110,31 @@ bool splitFtraceLine(std::string_view line, FtraceColumns* columns) {
     }
   }
   if (open == std::string_view::npos) {
-    return false;
+    return splitLatencyLine(line, columns);
   }
+  columns->cpu = std::string_view();
   columns->task = line.substr(0, pidStart - 1);
   columns->pid = line.substr(pidStart, pidEnd - pidStart);
   columns->toCpu = line.substr(pidEnd, cpuEnd - pidEnd);
 
+  // The event's name follows the time stamp's ':' (flags hold none); the
+  // columns in between matter only for markers.
+  const size_t colon = line.find(':', cpuEnd);
+  const size_t eventStart =
+      skipBlanks(line, colon == std::string_view::npos ? line.size() : colon + 1);
+  const size_t eventEnd = line.find(':', eventStart);
+  if (eventEnd == std::string_view::npos || eventEnd == eventStart) {
+    return false;
+  }
+  columns->event = line.substr(eventStart, eventEnd - eventStart);
+  columns->text = line.substr(skipBlanks(line, eventEnd + 1));
+  columns->toFlags = columns->flags = columns->toTime = columns->time = std::string_view();
+  if (columns->event != "tracing_mark_write" && columns->event != "print") {
+    return true;
+  }
   // A flags word, unless the first word is the time stamp already.
   size_t at = skipBlanks(line, cpuEnd);
   size_t wordEnd = wordEndFrom(line, at);
-  columns->toFlags = std::string_view();
-  columns->flags = std::string_view();
   size_t blanksFrom = cpuEnd;
   if (!isTimeToken(line.substr(at, wordEnd - at))) {
     columns->toFlags = line.substr(cpuEnd, at - cpuEnd);
@@ -82,19 +142,12 @@ bool splitFtraceLine(std::string_view line, FtraceColumns* columns) {
     blanksFrom = wordEnd;
     at = skipBlanks(line, wordEnd);
     wordEnd = wordEndFrom(line, at);
-    if (!isTimeToken(line.substr(at, wordEnd - at))) {
-      return false;
-    }
+  }
+  if (wordEnd != colon + 1 || !isTimeToken(line.substr(at, wordEnd - at))) {
+    return false;
   }
   columns->toTime = line.substr(blanksFrom, at - blanksFrom);
   columns->time = line.substr(at, wordEnd - 1 - at);
-  const size_t eventStart = skipBlanks(line, wordEnd);
-  const size_t eventEnd = line.find(':', eventStart);
-  if (eventEnd == std::string_view::npos || eventEnd == eventStart) {
-    return false;
-  }
-  columns->event = line.substr(eventStart, eventEnd - eventStart);
-  columns->text = line.substr(skipBlanks(line, eventEnd + 1));
   return true;
 }
 
@@ -118,8 +171,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   const std::string_view text = line.head;
   if (!text.empty() && text[0] == '#') {
     readHeader(text, warnings);
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   FtraceColumns columns;
@@ -132,8 +184,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
         warnings->add(Warnings::kLostEvents, count);
       }
     }
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   // trace-cmd report shows markers as the "print" event, the kernel's
@@ -146,8 +197,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       marker = marker.substr(skipBlanks(marker, kWriter.size()));
     }
   } else if (columns.event != "tracing_mark_write") {
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   const bool pidEnd = marker.size() >= 2 && marker[0] == 'E' && marker[1] == '|';
@@ -160,8 +210,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   }
   const bool badTask = columns.task.empty() || columns.task.find('-') != std::string_view::npos;
   if (!badTask && !columns.flags.empty() && !printEvent && !pidEnd) {
-    out->put(text);
-    out->put('\n');
+    out->putLine(text);
     return;
   }
   // spanmill takes the number after the first '-' as the thread id, and
@@ -175,7 +224,14 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   }
   scratch += '-';
   scratch += columns.pid;
-  scratch += columns.toCpu;
+  if (columns.cpu.empty()) {
+    scratch += columns.toCpu;
+  } else {
+    scratch += " [";
+    scratch.append(3 - std::min<size_t>(3, columns.cpu.size()), '0');
+    scratch += columns.cpu;
+    scratch += ']';
+  }
   if (columns.flags.empty()) {
     scratch += " .....";
   } else {
@@ -186,11 +242,10 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   scratch += columns.time;
   scratch += ": tracing_mark_write: ";
   scratch += pidEnd ? std::string_view("E") : marker;
-  out->put(scratch);
-  out->put('\n');
+  out->putLine(scratch);
 }
 
-void FtraceTidy::finish(Warnings* warnings) {
+void FtraceTidy::finish(Output* /*out*/, Warnings* warnings) {
   if (markers == 0) {
     warnings->add(Warnings::kNothingUsable, 1);
   }

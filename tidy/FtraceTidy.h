@@ -18,6 +18,7 @@ struct FtraceColumns {
   std::string_view task;     // from the line's start to the '-' before the pid
   std::string_view pid;      // the thread id's digits
   std::string_view toCpu;    // after the pid, up to and including the CPU field's ']'
+  std::string_view cpu;      // set only where the CPU has no field of its own (trace-cmd -l)
   std::string_view toFlags;  // the blanks before the flags column
   std::string_view flags;    // empty when the line has no flags column
   std::string_view toTime;   // the blanks before the time stamp
@@ -26,13 +27,16 @@ struct FtraceColumns {
   std::string_view text;     // the event's text after its name, ':' and blanks
 };
 
-// Splits an event line; false for any other line (headers, comments).
+// Splits an event line; false for any other line (headers, comments) and
+// for a marker event whose columns are not all there. The flags and the
+// time stamp are looked for in marker events ("tracing_mark_write", and
+// "print" as trace-cmd shows them) only.
 bool splitFtraceLine(std::string_view line, FtraceColumns* columns);
 
 class FtraceTidy : public Tidier {
  public:
   void tidy(const Line& line, Output* out, Warnings* warnings) override;
-  void finish(Warnings* warnings) override;
+  void finish(Output* out, Warnings* warnings) override;
 
  private:
   void readHeader(std::string_view line, Warnings* warnings);

@@ -9,7 +9,7 @@ namespace orvel {
 
 namespace {
 
-const size_t kReadBytes = 256 * 1024;
+const size_t kReadBytes = 64 * 1024;
 
 }  // namespace
 

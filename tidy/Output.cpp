@@ -7,7 +7,7 @@
 
 namespace orvel {
 
-Output::Output(int fd) : fd(fd), buffer(256 * 1024) {}
+Output::Output(int fd) : fd(fd), buffer(64 * 1024) {}
 
 void Output::put(std::string_view text) {
   while (text.size() > buffer.size() - used) {

@@ -3,6 +3,7 @@
 #define ORVEL_TIDY_OUTPUT_H
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +18,17 @@ class Output {
 
   void put(std::string_view text);
   void put(char c);
+  // text and a line feed.
+  void putLine(std::string_view text) {
+    if (text.size() < buffer.size() - used) {
+      std::memcpy(buffer.data() + used, text.data(), text.size());
+      used += text.size();
+      buffer[used++] = '\n';
+    } else {
+      put(text);
+      put('\n');
+    }
+  }
   // Writes out what is buffered. Returns 0, or the errno of the first
   // write that failed (later writes are then dropped).
   int flush();

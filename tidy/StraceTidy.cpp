@@ -1,6 +1,10 @@
 #include "tidy/StraceTidy.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "tidy/Text.h"
 
@@ -11,22 +15,53 @@ namespace {
 const std::string_view kUnfinished = " <unfinished ...>";
 const std::string_view kResumed = "<...";
 
+// Whether text begins with the literal prefix, compared with a constant
+// size so that the compiler inlines it.
+template <size_t N>
+bool startsWith(std::string_view text, const char (&prefix)[N]) {
+  return text.size() >= N - 1 && std::memcmp(text.data(), prefix, N - 1) == 0;
+}
+
+// A thread id as a number, for looking it up; the empty id (not known
+// yet) is one no thread has.
+uint64_t threadKey(std::string_view id) {
+  if (id.empty()) {
+    return UINT64_MAX;
+  }
+  size_t at = 0;
+  return readNumber(id, &at);
+}
+
+// The ends of calls split in two, compared with constant sizes so that
+// the compiler inlines them.
+bool endsUnfinished(std::string_view call) {
+  return call.size() >= 16 && call.back() == '>' &&
+         std::memcmp(call.data() + call.size() - 16, "<unfinished ...>", 16) == 0;
+}
+
+bool startsResumed(std::string_view call) {
+  return call.size() >= 4 && std::memcmp(call.data(), "<...", 4) == 0;
+}
+
 enum class TimeForm { kNone, kSeconds, kClock };
 
-// "digits[.digits]" as -ttt writes it, or "HH:MM:SS[.digits]" as -tt and -t.
-TimeForm timeForm(std::string_view word) {
-  const size_t point = word.find('.');
-  const std::string_view whole = word.substr(0, point);
-  if (point != std::string_view::npos && !allDigits(word.substr(point + 1))) {
-    return TimeForm::kNone;
+// The end of a time stamp that starts at `at`: "digits[.digits]" as -ttt
+// writes it, or "HH:MM:SS[.digits]" as -tt and -t; *form tells which.
+size_t timeEnd(std::string_view text, size_t at, TimeForm* form) {
+  size_t end = digitsEnd(text, at);
+  *form = end == at ? TimeForm::kNone : TimeForm::kSeconds;
+  if (end == at + 2 && end < text.size() && text[end] == ':') {
+    const bool clock = digitsEnd(text, at + 3) == at + 5 && text.substr(at + 5, 1) == ":" &&
+                       digitsEnd(text, at + 6) == at + 8;
+    *form = clock ? TimeForm::kClock : TimeForm::kNone;
+    end = at + 8;
   }
-  if (allDigits(whole)) {
-    return TimeForm::kSeconds;
+  if (*form != TimeForm::kNone && end < text.size() && text[end] == '.') {
+    const size_t fraction = digitsEnd(text, end + 1);
+    *form = fraction > end + 1 ? *form : TimeForm::kNone;
+    end = fraction;
   }
-  const bool clock = whole.size() == 8 && whole[2] == ':' && whole[5] == ':' &&
-                     allDigits(whole.substr(0, 2)) && allDigits(whole.substr(3, 2)) &&
-                     allDigits(whole.substr(6, 2));
-  return clock ? TimeForm::kClock : TimeForm::kNone;
+  return end;
 }
 
 // One past the '>' that closes the annotation opened at text[at], where
@@ -47,12 +82,47 @@ size_t annotationEnd(std::string_view text, size_t at) {
   return text.size();
 }
 
-// Whether spanmill finds the duration of call where it looks: after the
-// first '<' behind the name (behind the resumed marker for resumed calls).
+// Whether the ')' at close is followed by a result: blanks, '=', a blank
+// (strace pads results to a column).
+bool resultFollows(std::string_view call, size_t close) {
+  const size_t equals = skipBlanks(call, close + 1);
+  return equals > close + 1 && equals + 1 < call.size() && call[equals] == '=' &&
+         call[equals + 1] == ' ';
+}
+
+// The ')' that closes a call's arguments before its result, the last one
+// before `before`; npos when there is none.
+size_t resultStart(std::string_view call, size_t before) {
+  for (size_t at = std::min(before, call.size()); at > 2;) {
+    const char* equals = static_cast<const char*>(memrchr(call.data(), '=', at));
+    if (equals == nullptr) {
+      break;
+    }
+    at = static_cast<size_t>(equals - call.data());
+    if (at > 2 && call[at - 1] == ' ' && at + 1 < call.size() && call[at + 1] == ' ') {
+      size_t close = at - 1;
+      while (close > 0 && call[close] == ' ') {
+        --close;
+      }
+      if (call[close] == ')') {
+        return close;
+      }
+    }
+  }
+  return std::string_view::npos;
+}
+
+// Whether spanmill finds the duration of call where it looks, after the
+// first '<' behind the name (behind the resumed marker for resumed calls),
+// or finds none in a call that has none: a call's last "<...>" ends the
+// line, and no '<' comes before it.
 bool durationFoundFirst(std::string_view call, bool resumed) {
   const size_t first = call.find('<', resumed ? 1 : 0);
-  return first == call.rfind('<') &&
-         (resumed || first == std::string_view::npos || call.find('(') < first);
+  if (first == std::string_view::npos) {
+    return true;
+  }
+  const void* last = memrchr(call.data() + first, '<', call.size() - first);
+  return last == call.data() + first && call.back() == '>' && (resumed || call.find('(') < first);
 }
 
 // call with its arguments cut so that it fits in budget bytes and holds no
@@ -68,16 +138,12 @@ void shortenArguments(std::string_view call, bool resumed, size_t budget, std::s
   const size_t argumentsStart = opened + 1;
   size_t suffix = last - 1;  // the blank before the last "<...>"
   if (call.substr(suffix) != kUnfinished) {
-    const size_t result = call.rfind(" = ", last);
+    const size_t result = resultStart(call, last);
     suffix = result != std::string_view::npos && result >= argumentsStart ? result : suffix;
   }
   suffix = std::max(suffix, argumentsStart);
-  std::string_view arguments = call.substr(argumentsStart, suffix - argumentsStart);
-  const bool closed = !arguments.empty() && arguments.back() == ')';
-  if (closed) {
-    arguments.remove_suffix(1);
-  }
-  const size_t fixed = argumentsStart + 3 + (closed ? 1 : 0) + (call.size() - suffix);
+  const std::string_view arguments = call.substr(argumentsStart, suffix - argumentsStart);
+  const size_t fixed = argumentsStart + 3 + (call.size() - suffix);
   size_t keep = budget > fixed ? budget - fixed : 0;
   keep = std::min(keep, arguments.find('<'));
   out->assign(call.substr(0, argumentsStart));
@@ -85,13 +151,172 @@ void shortenArguments(std::string_view call, bool resumed, size_t budget, std::s
   if (keep < arguments.size()) {
     out->append("...");
   }
-  if (closed) {
-    out->push_back(')');
-  }
   out->append(call.substr(suffix));
 }
 
+// The columns in front of a call: the id, if any, and the time stamp.
+struct Prefix {
+  std::string_view id;   // "[pid N]" or "N" as written; empty when there is none
+  std::string_view pid;  // N, in the "[pid N]" form only
+  std::string_view time;
+  TimeForm form = TimeForm::kNone;
+  std::string_view rest;      // everything after the time stamp and its blanks
+  std::string_view location;  // "[address]" of strace -i, or empty
+  std::string_view call;      // the rest after the location: a call, a signal or an exit
+};
+
+// False for a line that is not strace's: a message, or the program's output.
+bool splitPrefix(std::string_view text, Prefix* prefix) {
+  size_t at = 0;
+  prefix->id = prefix->pid = std::string_view();
+  if (startsWith(text, "[pid")) {
+    const size_t close = text.find(']');
+    const size_t digits = skipBlanks(text, 4);
+    if (close == std::string_view::npos || !allDigits(text.substr(digits, close - digits))) {
+      return false;
+    }
+    prefix->id = text.substr(0, close + 1);
+    prefix->pid = text.substr(digits, close - digits);
+    at = skipBlanks(text, close + 1);
+  } else {
+    const size_t end = digitsEnd(text, 0);
+    if (end > 0 && end < text.size() && text[end] == ' ') {
+      prefix->id = text.substr(0, end);
+      at = skipBlanks(text, end);
+    }
+  }
+  const size_t end = timeEnd(text, at, &prefix->form);
+  if (prefix->form == TimeForm::kNone || end >= text.size() || text[end] != ' ') {
+    return false;
+  }
+  prefix->time = text.substr(at, end - at);
+  const std::string_view rest = text.substr(skipBlanks(text, end));
+  prefix->rest = rest;
+  prefix->location = std::string_view();
+  prefix->call = rest;
+  if (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    if (close != std::string_view::npos) {
+      prefix->location = rest.substr(0, close + 1);
+      prefix->call = rest.substr(skipBlanks(rest, close + 1));
+    }
+  }
+  return true;
+}
+
+bool isCall(std::string_view call) {
+  return startsResumed(call) || (call.find('(') != std::string_view::npos &&
+                                 !startsWith(call, "---") && !startsWith(call, "+++"));
+}
+
+// Whether a call's line is all there: it has its result, or it ends with
+// "<unfinished ...>". A result is looked for outside quoted strings, which
+// come before it.
+bool complete(std::string_view call) {
+  if (endsUnfinished(call)) {
+    return true;
+  }
+  const size_t result = resultStart(call, call.size());
+  if (result == std::string_view::npos) {
+    return false;
+  }
+  if (call.find('"', result) == std::string_view::npos) {
+    return true;
+  }
+  for (size_t at = 0; at < call.size(); ++at) {
+    if (call[at] == '"') {
+      for (++at; at < call.size() && call[at] != '"'; ++at) {
+        at += call[at] == '\\' ? 1 : 0;
+      }
+    } else if (call[at] == ')' && resultFollows(call, at)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Where text ends with strace's "strace: Process N attached" (or
+// detached), written into the middle of another line; npos if it does not.
+size_t attachMessage(std::string_view text, std::string_view* pid) {
+  const std::string_view kProcess = "strace: Process ";
+  if (text.size() < kProcess.size() ||
+      std::memcmp(text.data() + text.size() - 5, "ached", 5) != 0) {
+    return std::string_view::npos;
+  }
+  const size_t at = text.rfind(kProcess);
+  if (at == std::string_view::npos) {
+    return at;
+  }
+  const size_t digits = at + kProcess.size();
+  const size_t end = wordEndFrom(text, digits);
+  const std::string_view what = text.substr(end);
+  if (!allDigits(text.substr(digits, end - digits)) ||
+      (what != " attached" && what != " detached")) {
+    return std::string_view::npos;
+  }
+  *pid = text.substr(digits, end - digits);
+  return at;
+}
+
+// a - b for plain decimals ("12.5", "3"), written with as many decimals as
+// the longer fraction has; false when either is no plain decimal, has more
+// than nine decimals, or b is larger.
+bool subtractDecimals(std::string_view a, std::string_view b, std::string* out) {
+  auto split = [](std::string_view text, std::string_view* whole, std::string_view* fraction) {
+    const size_t point = text.find('.');
+    *whole = text.substr(0, point);
+    *fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    return allDigits(*whole) && (fraction->empty() || allDigits(*fraction)) &&
+           whole->size() <= 10 && fraction->size() <= 9;
+  };
+  std::string_view wholeA, fractionA, wholeB, fractionB;
+  if (!split(a, &wholeA, &fractionA) || !split(b, &wholeB, &fractionB)) {
+    return false;
+  }
+  const size_t decimals = std::max(fractionA.size(), fractionB.size());
+  auto scaled = [decimals](std::string_view whole, std::string_view fraction) {
+    uint64_t value = 0;
+    size_t at = 0;
+    value = readNumber(whole, &at);
+    for (size_t i = 0; i < decimals; ++i) {
+      value = value * 10 + (i < fraction.size() ? static_cast<uint64_t>(fraction[i] - '0') : 0);
+    }
+    return value;
+  };
+  const uint64_t x = scaled(wholeA, fractionA);
+  const uint64_t y = scaled(wholeB, fractionB);
+  if (y > x) {
+    return false;
+  }
+  std::string digits = std::to_string(x - y);
+  if (digits.size() <= decimals) {
+    digits.insert(0, decimals + 1 - digits.size(), '0');
+  }
+  out->assign(digits, 0, digits.size() - decimals);
+  if (decimals > 0) {
+    out->push_back('.');
+    out->append(digits, digits.size() - decimals, decimals);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool straceLineTime(std::string_view line, double* seconds) {
+  Prefix prefix;
+  if (!splitPrefix(line, &prefix)) {
+    return false;
+  }
+  const std::string_view time = prefix.time;
+  if (prefix.form == TimeForm::kClock) {
+    *seconds = ((time[0] - '0') * 10 + (time[1] - '0')) * 3600.0 +
+               ((time[3] - '0') * 10 + (time[4] - '0')) * 60.0 +
+               std::strtod(std::string(time.substr(6)).c_str(), nullptr);
+  } else {
+    *seconds = std::strtod(std::string(time).c_str(), nullptr);
+  }
+  return true;
+}
 
 void cleanStraceCall(std::string_view call, std::string* out) {
   for (size_t at = 0; at < call.size();) {
@@ -134,91 +359,144 @@ void StraceTidy::putClockAsSeconds(std::string_view clock, std::string* to) {
 }
 
 void StraceTidy::count(std::string_view call, Warnings* warnings) {
-  const bool resumed = call.substr(0, kResumed.size()) == kResumed;
-  if (!resumed && call.find('(') == std::string_view::npos) {
-    return;  // signals, exits and anything else that is no call
+  if (endsUnfinished(call)) {
+    return;  // its resumed line tells
   }
   if (!call.empty() && call.back() == '>') {
-    ++usable;
+    ++usable;  // a duration: signals and exits end otherwise
     return;
   }
-  const size_t result = call.rfind(" = ");
-  if (result != std::string_view::npos && call.substr(result + 3, 1) != "?") {
+  if (!isCall(call)) {
+    return;
+  }
+  const size_t result = resultStart(call, call.size());
+  if (result != std::string_view::npos && call.substr(skipBlanks(call, result + 1) + 2, 1) != "?") {
     warnings->add(Warnings::kNoDuration, 1);
   }
 }
 
 void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
-  const std::string_view text = line.head;
-  // The thread id: "[pid N]", or a number in front, or none.
-  std::string_view id;
-  size_t at = 0;
-  if (text.substr(0, 4) == "[pid") {
-    const size_t close = text.find(']');
-    const size_t digits = skipBlanks(text, 4);
-    if (close == std::string_view::npos || !allDigits(text.substr(digits, close - digits))) {
-      out->put(text);
-      out->put('\n');
+  if (!held.empty()) {
+    Prefix prefix;
+    if (!line.cut() && !splitPrefix(line.head, &prefix)) {
+      // The rest of the held line, behind what cut it.
+      std::string_view piece = line.head;
+      std::string_view pid;
+      const size_t message = attachMessage(piece, &pid);
+      if (message != std::string_view::npos) {
+        if (firstPid.empty()) {
+          attached.emplace(pid);
+        }
+        emit(piece.substr(message), false, out);
+        piece = piece.substr(0, message);
+      }
+      if (held.size() + piece.size() <= LineReader::kHeadBytes) {
+        held.append(piece);
+      }
+      if (splitPrefix(held, &prefix) && !complete(prefix.call)) {
+        return;
+      }
+      releaseHeld(out, warnings);
       return;
     }
-    id = text.substr(0, close + 1);
-    at = skipBlanks(text, close + 1);
-  } else {
-    const size_t end = wordEndFrom(text, 0);
-    if (end < text.size() && allDigits(text.substr(0, end))) {
-      id = text.substr(0, end);
-      at = skipBlanks(text, end);
-    }
+    releaseHeld(out, warnings);  // never completed: as it is
   }
-  const size_t timeEnd = wordEndFrom(text, at);
-  const std::string_view time = text.substr(at, timeEnd - at);
-  const TimeForm form = timeForm(time);
-  if (form == TimeForm::kNone || timeEnd == text.size()) {
-    out->put(text);
-    out->put('\n');
+  tidyWhole(line, true, out, warnings);
+}
+
+void StraceTidy::releaseHeld(Output* out, Warnings* warnings) {
+  joined.swap(held);
+  held.clear();
+  Line whole;
+  whole.head = joined;
+  whole.length = joined.size();
+  tidyWhole(whole, false, out, warnings);
+}
+
+void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings* warnings) {
+  std::string_view text = line.head;
+  std::string_view announced;
+  const size_t message = line.cut() ? std::string_view::npos : attachMessage(text, &announced);
+  if (message != std::string_view::npos && message > 0) {
+    if (firstPid.empty()) {
+      attached.emplace(announced);
+    }
+    text = text.substr(0, message);
+  }
+  Prefix prefix;
+  if (!splitPrefix(text, &prefix)) {
+    if (message == 0 && firstPid.empty()) {
+      attached.emplace(announced);
+    }
+    emit(line.head, false, out);
     return;
   }
-  const std::string_view rest = text.substr(skipBlanks(text, timeEnd));
-  std::string_view location;
-  std::string_view callText = rest;
-  if (!rest.empty() && rest[0] == '[') {
-    const size_t close = rest.find(']');
-    if (close != std::string_view::npos) {
-      location = rest.substr(0, close + 1);
-      callText = rest.substr(skipBlanks(rest, close + 1));
-    }
+  if (message != std::string_view::npos) {
+    emit(line.head.substr(message), false, out);
   }
-  const bool resumed = callText.substr(0, kResumed.size()) == kResumed;
-
-  if (!line.cut() && !id.empty() && form == TimeForm::kSeconds && !(resumed && !location.empty()) &&
-      rest.size() <= kRestLimit && durationFoundFirst(callText, resumed)) {
-    count(callText, warnings);
-    out->put(text);
-    out->put('\n');
+  if (mayHold && !line.cut() && !complete(prefix.call) && isCall(prefix.call)) {
+    held.assign(text);
+    return;
+  }
+  if (!prefix.pid.empty()) {
+    notePid(prefix.pid, prefix.call, out);
+  }
+  bool resumed = startsResumed(prefix.call);
+  const std::string_view thread = !prefix.pid.empty()  ? prefix.pid
+                                  : !prefix.id.empty() ? prefix.id
+                                  : waited             ? idForLine()
+                                                       : std::string_view();
+  const bool orphan = startMissing(thread, prefix.call, resumed);
+  if (!orphan && !line.cut() && !prefix.id.empty() && prefix.form == TimeForm::kSeconds &&
+      !(resumed && !prefix.location.empty()) && prefix.rest.size() <= kRestLimit &&
+      durationFoundFirst(prefix.call, resumed)) {
+    count(prefix.call, warnings);
+    emit(text, false, out);
     return;
   }
 
   call.clear();
-  cleanStraceCall(callText, &call);
+  cleanStraceCall(prefix.call, &call);
   if (line.cut()) {
     // The middle of the line is gone: what follows the arguments, the
     // result and the duration, is taken from its end.
     const std::string_view tail = line.tail;
     const bool unfinished = tail.size() >= kUnfinished.size() &&
                             tail.substr(tail.size() - kUnfinished.size()) == kUnfinished;
-    const size_t result = unfinished ? std::string_view::npos : tail.rfind(" = ", tail.rfind('<'));
+    const size_t result = unfinished ? std::string_view::npos : resultStart(tail, tail.rfind('<'));
     if (call.size() < 3 || call.compare(call.size() - 3, 3, "...") != 0) {
       call.append("...");
     }
     if (unfinished) {
       call.append(kUnfinished);
     } else if (result != std::string_view::npos) {
-      call.push_back(')');
       cleanStraceCall(tail.substr(result), &call);
     }
   }
-  if (resumed) {
-    location = std::string_view();  // the location belongs to the begin
+  // The location belongs to the begin: spanmill takes a resumed line only
+  // without one.
+  std::string_view location = resumed ? std::string_view() : prefix.location;
+  time.clear();
+  if (prefix.form == TimeForm::kClock) {
+    putClockAsSeconds(prefix.time, &time);
+  } else {
+    time.assign(prefix.time);
+  }
+  if (orphan) {
+    // A resumed call whose start the trace lacks (it was cut, or strace
+    // attached during the call): the whole call, from its start.
+    const size_t nameEnd = call.find(" resumed>");
+    const size_t last = call.rfind('<');
+    std::string start;
+    if (nameEnd != std::string::npos && last != std::string::npos && call.back() == '>' &&
+        subtractDecimals(time, std::string_view(call).substr(last + 1, call.size() - last - 2),
+                         &start)) {
+      call = call.substr(kResumed.size() + 1, nameEnd - kResumed.size() - 1) + "(" +
+             call.substr(nameEnd + 9);
+      time.swap(start);
+      resumed = false;
+      location = prefix.location;
+    }
   }
   const size_t budget = kRestLimit - (location.empty() ? 0 : location.size() + 1);
   if (line.cut() || call.size() > budget || !durationFoundFirst(call, resumed)) {
@@ -229,27 +507,122 @@ void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   count(call, warnings);
 
   rebuilt.clear();
-  rebuilt.append(id.empty() ? std::string_view(defaultId) : id);
-  rebuilt.push_back(' ');
-  if (form == TimeForm::kClock) {
-    putClockAsSeconds(time, &rebuilt);
-  } else {
-    rebuilt.append(time);
+  if (!prefix.id.empty()) {
+    rebuilt.append(prefix.id);
+    rebuilt.push_back(' ');
   }
+  rebuilt.append(time);
   rebuilt.push_back(' ');
   if (!location.empty()) {
     rebuilt.append(location);
     rebuilt.push_back(' ');
   }
   rebuilt.append(call);
-  out->put(rebuilt);
-  out->put('\n');
+  emit(rebuilt, prefix.id.empty(), out);
 }
 
-void StraceTidy::finish(Warnings* warnings) {
+bool StraceTidy::startMissing(std::string_view thread, std::string_view call, bool resumed) {
+  const bool begins = !resumed && endsUnfinished(call);
+  const bool ends = startsWith(call, "+++");
+  if (!resumed && !begins && !ends) {
+    return false;
+  }
+  // Entries stay while their thread lives, so that pairs allocate nothing.
+  auto entry = unfinished.find(threadKey(thread));
+  if (entry == unfinished.end()) {
+    if (begins && unfinished.size() < kAliveLimit) {
+      unfinished.emplace(threadKey(thread), true);
+    }
+    return resumed;
+  }
+  if (resumed) {
+    const bool open = entry->second;
+    entry->second = false;
+    return !open;
+  }
+  if (begins) {
+    entry->second = true;
+  } else {
+    unfinished.erase(entry);
+  }
+  return false;
+}
+
+void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* out) {
+  if (pid.empty()) {
+    return;
+  }
+  if (firstPid.empty() && attached.find(pid) == attached.end()) {
+    // The first process's lines had no id while it was the only one.
+    firstPid = pid;
+    attached.clear();
+    // Its calls left unfinished while it had no id are its own.
+    auto open = unfinished.find(threadKey(std::string_view()));
+    if (open != unfinished.end()) {
+      unfinished[threadKey(firstPid)] = open->second;
+      unfinished.erase(open);
+    }
+    if (!waited) {
+      release(firstPid, out);
+    }
+  }
+  const auto known = alive.find(pid);
+  if (startsWith(call, "+++")) {
+    if (known != alive.end()) {
+      alive.erase(known);
+    }
+  } else if (known == alive.end() && alive.size() < kAliveLimit) {
+    alive.emplace(pid);
+  }
+}
+
+std::string_view StraceTidy::idForLine() const {
+  if (firstPid.empty()) {
+    return defaultId;
+  }
+  return alive.size() == 1 ? std::string_view(*alive.begin()) : std::string_view(firstPid);
+}
+
+void StraceTidy::emit(std::string_view text, bool needsId, Output* out) {
+  if (!waited && (needsId || !waiting.empty())) {
+    waiting.push_back(needsId ? '1' : '0');
+    waiting.append(text);
+    waiting.push_back('\n');
+    if (waiting.size() > kWaitBytes) {
+      release(defaultId, out);
+    }
+    return;
+  }
+  if (needsId) {
+    out->put(idForLine());
+    out->put(' ');
+  }
+  out->putLine(text);
+}
+
+void StraceTidy::release(std::string_view id, Output* out) {
+  waited = true;
+  for (size_t at = 0; at < waiting.size();) {
+    const size_t end = waiting.find('\n', at);
+    if (waiting[at] == '1') {
+      out->put(id);
+      out->put(' ');
+    }
+    out->put(std::string_view(waiting).substr(at + 1, end + 1 - (at + 1)));
+    at = end + 1;
+  }
+  waiting.clear();
+}
+
+void StraceTidy::finish(Output* out, Warnings* warnings) {
+  if (!held.empty()) {
+    releaseHeld(out, warnings);
+  }
+  if (!waited) {
+    release(firstPid.empty() ? std::string_view(defaultId) : std::string_view(firstPid), out);
+  }
   if (usable == 0) {
     warnings->add(Warnings::kNothingUsable, 1);
   }
 }
-
 }  // namespace orvel

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace orvel {
@@ -23,6 +24,26 @@ inline bool allDigits(std::string_view text) {
     }
   }
   return true;
+}
+
+// The first position from at on that is not a digit (or the end).
+inline size_t digitsEnd(std::string_view text, size_t at) {
+  // Eight at a time while they are all digits: each byte's high half is 3
+  // and its low half at most 9 (adding 6 then carries into no high half).
+  const uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u;
+  const uint64_t kThrees = 0x3030303030303030u;
+  while (at + 8 <= text.size()) {
+    uint64_t bytes;
+    std::memcpy(&bytes, text.data() + at, 8);
+    if ((bytes & kHigh) != kThrees || ((bytes + 0x0606060606060606u) & kHigh) != kThrees) {
+      break;
+    }
+    at += 8;
+  }
+  while (at < text.size() && isDigit(text[at])) {
+    ++at;
+  }
+  return at;
 }
 
 // The first position from at on that is not a blank (or the end).

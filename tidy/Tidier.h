@@ -14,8 +14,9 @@ class Tidier {
   // Writes line, rewritten where spanmill would misread it and otherwise
   // as it came, and a line feed to out; counts what cannot be fixed.
   virtual void tidy(const Line& line, Output* out, Warnings* warnings) = 0;
-  // Counts, after the last line, what the whole input lacks.
-  virtual void finish(Warnings* warnings) = 0;
+  // Writes what is still held after the last line, and counts what the
+  // whole input lacks.
+  virtual void finish(Output* out, Warnings* warnings) = 0;
 };
 
 }  // namespace orvel

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "tidy/FtraceTidy.h"
 #include "tidy/LineReader.h"
@@ -33,7 +35,8 @@ const char kUsage[] =
     "                    or -ff files, whose name gives the id), -i on resumed\n"
     "                    lines, -y annotations, quoted strings (emptied as -s 0),\n"
     "                    lines over 512 characters, -tt and -t clock times\n"
-    "  -i FILE           input (standard input)\n"
+    "  -i FILE           input (standard input); strace -ff files may be given\n"
+    "                    one -i each, and are merged in time order\n"
     "  -o FILE           output (standard output)\n";
 
 int usageError(const char* format, const char* detail) {
@@ -64,9 +67,40 @@ std::string idOfStraceFile(const char* path) {
   return "0";
 }
 
+namespace {
+
+// One input: its file, its reader and the line it holds.
+struct Input {
+  const char* path;  // null: standard input
+  int fd;
+  std::unique_ptr<LineReader> reader;
+  std::string id;  // for its lines without one
+  Line line;
+  bool holds;   // line is the next to write
+  double time;  // line's time stamp; -inf for a line without
+};
+
+// Reads the input's next line and its time stamp.
+void advance(Input* input) {
+  input->holds = input->reader->next(&input->line);
+  if (input->holds && (input->line.cut() || !straceLineTime(input->line.head, &input->time))) {
+    input->time = -HUGE_VAL;  // with its file's lines around it
+  }
+}
+
+void tidyAll(Tidier* tidier, LineReader* reader, Output* out, Warnings* warnings) {
+  Line line;
+  while (reader->next(&line)) {
+    tidier->tidy(line, out, warnings);
+  }
+  tidier->finish(out, warnings);
+}
+
+}  // namespace
+
 int runTidyCommand(int argc, char* argv[]) {
   const char* type = "ftrace_marker";
-  const char* inputPath = nullptr;
+  std::vector<Input> inputs;
   const char* outputPath = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* option = argv[i];
@@ -86,7 +120,7 @@ int runTidyCommand(int argc, char* argv[]) {
     if (option[1] == 't') {
       type = value;
     } else if (option[1] == 'i') {
-      inputPath = value;
+      inputs.push_back(Input{value, -1, nullptr, std::string(), Line(), false, 0.0});
     } else {
       outputPath = value;
     }
@@ -95,22 +129,33 @@ int runTidyCommand(int argc, char* argv[]) {
   if (!strace && std::strcmp(type, "ftrace_marker") != 0) {
     return usageError("unknown trace type '%s' (ftrace_marker or strace)", type);
   }
+  if (inputs.size() > 1 && !strace) {
+    return usageError("%s", "several inputs are for strace -ff files");
+  }
+  if (inputs.empty()) {
+    inputs.push_back(Input{nullptr, 0, nullptr, std::string(), Line(), false, 0.0});
+  }
 
-  int input = 0;
-  if (inputPath != nullptr) {
-    input = open(inputPath, O_RDONLY | O_CLOEXEC);
-    if (input < 0) {
-      std::fprintf(stderr, "spanmill-tidy: cannot open '%s' for reading: %s\n", inputPath,
-                   std::strerror(errno));
-      return 1;
+  for (Input& input : inputs) {
+    if (input.path != nullptr) {
+      input.fd = open(input.path, O_RDONLY | O_CLOEXEC);
+      if (input.fd < 0) {
+        std::fprintf(stderr, "spanmill-tidy: cannot open '%s' for reading: %s\n", input.path,
+                     std::strerror(errno));
+        return 1;
+      }
     }
+    input.id = idOfStraceFile(input.path != nullptr ? input.path : "");
+    input.reader.reset(new LineReader(input.fd));
   }
   int output = 1;
   if (outputPath != nullptr) {
-    if (sameRegularFile(input, outputPath)) {
-      std::fprintf(stderr, "spanmill-tidy: '%s' is the input; the output must be another file\n",
-                   outputPath);
-      return 1;
+    for (const Input& input : inputs) {
+      if (sameRegularFile(input.fd, outputPath)) {
+        std::fprintf(stderr, "spanmill-tidy: '%s' is an input; the output must be another file\n",
+                     outputPath);
+        return 1;
+      }
     }
     output = open(outputPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (output < 0) {
@@ -120,26 +165,48 @@ int runTidyCommand(int argc, char* argv[]) {
     }
   }
 
-  std::unique_ptr<Tidier> tidier;
-  if (strace) {
-    tidier.reset(new StraceTidy(idOfStraceFile(inputPath != nullptr ? inputPath : "")));
-  } else {
-    tidier.reset(new FtraceTidy());
-  }
-  LineReader reader(input);
   Output out(output);
   Warnings warnings;
-  Line line;
-  while (reader.next(&line)) {
-    tidier->tidy(line, &out, &warnings);
+  if (strace) {
+    // The ids in -ff files' names are known; a single file without one
+    // waits for its first process's id.
+    const bool idKnown = inputs.size() > 1 || inputs[0].id != "0";
+    StraceTidy tidier(inputs[0].id, idKnown);
+    if (inputs.size() == 1) {
+      tidyAll(&tidier, inputs[0].reader.get(), &out, &warnings);
+    } else {
+      for (Input& input : inputs) {
+        advance(&input);
+      }
+      // Each file's lines are in time order: the earliest of all goes next.
+      for (;;) {
+        Input* next = nullptr;
+        for (Input& input : inputs) {
+          if (input.holds && (next == nullptr || input.time < next->time)) {
+            next = &input;
+          }
+        }
+        if (next == nullptr) {
+          break;
+        }
+        tidier.setDefaultId(next->id);
+        tidier.tidy(next->line, &out, &warnings);
+        advance(next);
+      }
+      tidier.finish(&out, &warnings);
+    }
+  } else {
+    FtraceTidy tidier;
+    tidyAll(&tidier, inputs[0].reader.get(), &out, &warnings);
   }
-  tidier->finish(&warnings);
   const int writeError = out.flush();
-  const char* inputName = inputPath != nullptr ? inputPath : "standard input";
-  if (reader.error() != 0) {
-    std::fprintf(stderr, "spanmill-tidy: cannot read '%s': %s\n", inputName,
-                 std::strerror(reader.error()));
-    return 1;
+  for (const Input& input : inputs) {
+    if (input.reader->error() != 0) {
+      std::fprintf(stderr, "spanmill-tidy: cannot read '%s': %s\n",
+                   input.path != nullptr ? input.path : "standard input",
+                   std::strerror(input.reader->error()));
+      return 1;
+    }
   }
   if (writeError != 0 || (output != 1 && close(output) != 0)) {
     std::fprintf(stderr, "spanmill-tidy: cannot write '%s': %s\n",

@@ -1,7 +1,11 @@
+#include <cmath>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/Run.h"
+#include "report/SpanReport.h"
 #include "tests/Testing.h"
 #include "tidy/LineReader.h"
 #include "tidy/TidyCommand.h"
@@ -11,12 +15,16 @@ namespace {
 
 class Tidy : public testing::ScratchTest {
  protected:
-  // Runs spanmill-tidy on text; returns its output, its warnings in *errors.
-  std::string tidy(const std::string& type, const std::string& text, std::string* errors) {
-    const std::string in = path("in");
+  // Runs spanmill-tidy on the files; returns its output, its warnings in
+  // *errors.
+  std::string tidyFiles(const std::string& type, const std::vector<std::string>& inputs,
+                        std::string* errors) {
     const std::string out = path("out");
-    writeFile(in, text);
-    std::vector<std::string> words = {"spanmill-tidy", "-t", type, "-i", in, "-o", out};
+    std::vector<std::string> words = {"spanmill-tidy", "-t", type, "-o", out};
+    for (const std::string& input : inputs) {
+      words.push_back("-i");
+      words.push_back(input);
+    }
     std::vector<char*> argv;
     for (std::string& word : words) {
       argv.push_back(&word[0]);
@@ -25,6 +33,11 @@ class Tidy : public testing::ScratchTest {
     EXPECT_EQ(runTidyCommand(static_cast<int>(argv.size()), argv.data()), 0);
     *errors = standardError.finish();
     return testing::readWholeFile(out);
+  }
+
+  std::string tidy(const std::string& type, const std::string& text, std::string* errors) {
+    writeFile(path("in"), text);
+    return tidyFiles(type, {path("in")}, errors);
   }
 };
 
@@ -84,6 +97,155 @@ TEST_F(Tidy, LinesPastTheHeadKeepTheirEndAndLeaveTheNextLineWhole) {
     }
     EXPECT_FALSE(reader.next(&got));
     std::fclose(file);
+  }
+}
+
+// spanmill's report of a trace, with a window from startTime on. 1 s is
+// before every time stamp (without a start the first one would cut off a
+// span whose start a tidied line moved before it).
+SpanReport convert(const std::string& type, const std::string& trace, double startTime = 1.0) {
+  std::unique_ptr<CustomProcessor> processor(getProcessor(type.c_str()));
+  std::ostringstream out;
+  processor->setup(&out, startTime, 0.0, 1.0, 0.0);
+  for (size_t at = 0; at < trace.size(); at += 65536) {
+    const std::string block = trace.substr(at, 65536);
+    processor->processBuffer(block.data(), static_cast<int>(block.size()));
+  }
+  processor->processEOF();
+  std::vector<SpanReport> reports;
+  std::string error;
+  size_t failed;
+  EXPECT_TRUE(readSpanReports(out.str(), &reports, &error, &failed)) << error;
+  return reports.empty() ? SpanReport() : reports[0];
+}
+
+// Real captures of one run each, in the forms people capture, and what
+// their programs recorded or an independent reading of their text found.
+struct Capture {
+  const char* file;
+  const char* truth;
+  const char* warning;  // what standard error must say, "" for nothing
+};
+
+const Capture kFtraceCaptures[] = {
+    {"mono-plain.ftrace", "mono-plain.truth", ""},
+    {"pipe.ftrace", "pipe.truth", ""},
+    {"dash-names.ftrace", "dash-names.truth", ""},
+    {"no-flags.ftrace", "no-flags.truth", ""},
+    {"android-ends.ftrace", "android-ends.truth", ""},
+    {"trace-cmd-report.txt", "trace-cmd.truth", ""},
+    {"trace-cmd-report-l.txt", "trace-cmd.truth", ""},
+    {"overrun.ftrace", "overrun.truth", "1681 events were overwritten"},
+    {"tsc.ftrace", "tsc.truth", "152 marker time stamps count clock ticks"},
+};
+
+TEST_F(Tidy, FtraceCapturesGiveEverySpanTheProgramMade) {
+  for (const Capture& capture : kFtraceCaptures) {
+    SCOPED_TRACE(capture.file);
+    std::string errors;
+    const std::string trace = tidy(
+        "ftrace_marker",
+        testing::readWholeFile(ORVEL_TEST_DATA "/forms/" + std::string(capture.file)), &errors);
+    EXPECT_NE(errors.find(capture.warning), std::string::npos) << errors;
+    EXPECT_EQ(errors.empty(), capture.warning[0] == '\0') << errors;
+    // tid, name, location ("-" for none), depth, start and duration in us.
+    std::vector<std::vector<std::string>> truth =
+        testing::readTable(ORVEL_TEST_DATA "/forms/" + std::string(capture.truth));
+    const SpanReport report = convert("ftrace_marker", trace);
+    size_t spans = 0;
+    size_t matched = 0;
+    for (const SpanReport::Thread& thread : report.threads) {
+      for (const SpanReport::Span& span : thread.spans) {
+        ++spans;
+        const SpanReport::Pc& pc = report.pcs[span.pc];
+        const std::string location = pc.location.empty() ? "-" : pc.location;
+        for (std::vector<std::string>& row : truth) {
+          if (row.size() == 6 && row[0] == thread.tid && row[1] == report.sections[pc.nameIndex] &&
+              row[2] == location && std::fabs((span.start + 1.0) * 1e6 - std::stod(row[4])) < 10 &&
+              std::fabs(static_cast<double>(span.micros) - std::stod(row[5])) < 50) {
+            row.clear();  // each span of the program once
+            ++matched;
+            break;
+          }
+        }
+      }
+    }
+    if (std::string(capture.file) == "tsc.ftrace") {
+      EXPECT_EQ(matched, 0u);  // clock ticks taken for seconds: nothing is right
+      continue;
+    }
+    EXPECT_EQ(matched, spans);
+    EXPECT_EQ(matched < truth.size(), capture.warning[0] != '\0')
+        << matched << " of " << truth.size();
+  }
+}
+
+const Capture kStraceCaptures[] = {
+    {"plain.strace", "", ""},
+    {"no-f.strace", "", ""},
+    {"ff.strace.13085", "", ""},
+    {"ff.strace.13086", "", ""},
+    {"stderr.strace", "", ""},
+    {"stderr-make.strace", "", ""},
+    {"ip.strace", "", ""},
+    {"y.strace", "", ""},
+    {"yy.strace", "", ""},
+    {"strings.strace", "", ""},
+    {"strings-cat.strace", "", ""},
+    {"long-lines.strace", "", ""},
+    {"tt.strace", "", ""},
+    {"t.strace", "", ""},
+    {"no-T.strace", "", "80 calls have no duration"},
+};
+
+TEST_F(Tidy, StraceCapturesGiveTheCountsAndTotalsOfAnIndependentReading) {
+  for (const Capture& capture : kStraceCaptures) {
+    SCOPED_TRACE(capture.file);
+    const std::string file = ORVEL_TEST_DATA "/forms/" + std::string(capture.file);
+    std::string errors;
+    const SpanReport report =
+        convert("strace", tidy("strace", testing::readWholeFile(file), &errors));
+    EXPECT_NE(errors.find(capture.warning), std::string::npos) << errors;
+    std::map<std::string, std::pair<long long, long long>> got;  // name: spans, microseconds
+    for (const SpanReport::Thread& thread : report.threads) {
+      for (const SpanReport::Span& span : thread.spans) {
+        std::pair<long long, long long>& sum = got[report.sections[report.pcs[span.pc].nameIndex]];
+        sum.first += 1;
+        sum.second += span.micros;
+      }
+    }
+    const bool durations = capture.warning[0] == '\0';
+    // name, calls, microseconds; exit and exit_group never return.
+    for (const std::vector<std::string>& row : testing::readTable(file + ".truth")) {
+      if (row.size() != 3 || row[0] == "exit" || row[0] == "exit_group") {
+        continue;
+      }
+      const long long calls = durations ? std::stoll(row[1]) : 0;
+      const long long micros = std::stoll(row[2]);
+      EXPECT_EQ(got[row[0]].first, calls) << row[0];
+      // spanmill cuts each duration to whole microseconds after scaling
+      // it in binary: a span may come out one short.
+      EXPECT_LE(got[row[0]].second, micros) << row[0];
+      EXPECT_GE(got[row[0]].second, micros - calls) << row[0];
+      got.erase(row[0]);
+    }
+    EXPECT_TRUE(got.empty()) << got.begin()->first;
+  }
+}
+
+TEST_F(Tidy, StraceFfFilesMergeInTimeOrderEachWithItsId) {
+  const std::string forms = ORVEL_TEST_DATA "/forms/";
+  std::string errors;
+  const SpanReport report =
+      convert("strace",
+              tidyFiles("strace", {forms + "ff.strace.13086", forms + "ff.strace.13085"}, &errors));
+  EXPECT_EQ(errors, "");
+  ASSERT_EQ(report.threads.size(), 2u);
+  for (const SpanReport::Thread& thread : report.threads) {
+    // pid, calls, calls with a duration, ...
+    const std::vector<std::string> truth =
+        testing::readTable(forms + "ff.strace." + thread.tid + ".threads")[0];
+    EXPECT_EQ(std::to_string(thread.spans.size()), truth[2]) << thread.tid;
   }
 }
 

@@ -54,9 +54,10 @@
  *
  * SPANMILL_DISABLE, defined before the include, turns every marker into
  * nothing: the macros leave no code and do not evaluate their arguments
- * (which are still compiled, inside sizeof, so that they stay correct and
- * what they use is not reported unused); the functions stay, empty, so that
- * calls still compile (their arguments are evaluated as in any call).
+ * (which are still compiled, in a branch never taken, so that they stay
+ * correct and what they use is not reported unused); the functions stay,
+ * empty, so that calls still compile (their arguments are evaluated as in
+ * any call).
  *
  * Compile C with POSIX declarations visible (the compilers' default gnu
  * modes, or _POSIX_C_SOURCE 200809L with -std=c99). Needs GCC or Clang.
@@ -87,11 +88,12 @@ static inline void spanmill_begin_at(const char* name, const char* location) {
 }
 static inline void spanmill_end(void) {}
 
-/* sizeof keeps the argument checked and its functions used, unevaluated. */
-#define SPANMILL_BEGIN(name) ((void)sizeof(name))
+/* The call in the branch never taken keeps the argument checked as a name
+ * and what it uses referenced, and leaves no code, even unoptimised. */
+#define SPANMILL_BEGIN(name) (0 ? spanmill_begin_at((name), 0) : (void)0)
 #define SPANMILL_END() ((void)0)
 #ifdef __cplusplus
-#define SPANMILL_SCOPE(name) static_assert(sizeof(name) != 0, "")
+#define SPANMILL_SCOPE(name) SPANMILL_BEGIN(name)
 #endif
 
 #else /* markers written */

@@ -150,8 +150,10 @@ __attribute__((noinline, cold, unused)) static int spanmill_open_(void) {
   if (fd < 0) {
     fd = -1;
   }
-  if (!__atomic_compare_exchange_n(&spanmill_marker_fd_, &kept, fd, 0, __ATOMIC_RELAXED,
-                                   __ATOMIC_RELAXED)) {
+  /* Release and acquire: the open happens before any other thread's write
+   * through the descriptor (ThreadSanitizer checks descriptors so, too). */
+  if (!__atomic_compare_exchange_n(&spanmill_marker_fd_, &kept, fd, 0, __ATOMIC_ACQ_REL,
+                                   __ATOMIC_ACQUIRE)) {
     /* Another thread's first marker came first: keep its descriptor. */
     if (fd >= 0) {
       close(fd);
@@ -166,7 +168,7 @@ __attribute__((noinline, cold, unused)) static int spanmill_open_(void) {
 
 /* The descriptor to write markers to, or -1 when there is none. */
 static inline int spanmill_fd_(void) {
-  int fd = __atomic_load_n(&spanmill_marker_fd_, __ATOMIC_RELAXED);
+  int fd = __atomic_load_n(&spanmill_marker_fd_, __ATOMIC_ACQUIRE);
   if (fd == -2) {
     int saved = errno;
     fd = spanmill_open_();

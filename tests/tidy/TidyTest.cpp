@@ -73,6 +73,38 @@ TEST_F(Tidy, EachLineOfTheTableBecomesItsExpectedLine) {
   }
 }
 
+// Each row: the arguments ({in}: a file holding the input, {out}: one to
+// write), the input, the exit status and what standard error says.
+TEST_F(Tidy, WarnsOncePerKindOfLossAndFailsWithOneLine) {
+  for (const std::vector<std::string>& row : testing::readTable(ORVEL_TEST_DATA "/tidy-runs.tsv")) {
+    ASSERT_EQ(row.size(), 4u);
+    auto expand = [this](std::string text) {
+      for (const char* name : {"in", "out"}) {
+        const std::string mark = "{" + std::string(name) + "}";
+        for (size_t at; (at = text.find(mark)) != std::string::npos;) {
+          text.replace(at, mark.size(), path(name));
+        }
+      }
+      return text;
+    };
+    writeFile(path("in"), row[1]);
+    std::vector<std::string> words = {"spanmill-tidy"};
+    std::istringstream split(expand(row[0]));
+    for (std::string word; split >> word;) {
+      words.push_back(word);
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+      argv.push_back(&word[0]);
+    }
+    testing::CaptureOutput standardError(2);
+    const int status = runTidyCommand(static_cast<int>(argv.size()), argv.data());
+    const std::string errors = standardError.finish();
+    EXPECT_EQ(std::to_string(status), row[2]) << row[0];
+    EXPECT_EQ(errors.substr(0, errors.find("Usage:")), expand(row[3])) << row[0];
+  }
+}
+
 TEST_F(Tidy, LinesPastTheHeadKeepTheirEndAndLeaveTheNextLineWhole) {
   const size_t kHead = LineReader::kHeadBytes;
   const size_t kTail = LineReader::kTailBytes;
@@ -236,9 +268,9 @@ TEST_F(Tidy, StraceCapturesGiveTheCountsAndTotalsOfAnIndependentReading) {
 TEST_F(Tidy, StraceFfFilesMergeInTimeOrderEachWithItsId) {
   const std::string forms = ORVEL_TEST_DATA "/forms/";
   std::string errors;
-  const SpanReport report =
-      convert("strace",
-              tidyFiles("strace", {forms + "ff.strace.13086", forms + "ff.strace.13085"}, &errors));
+  const SpanReport report = convert(
+      "strace",
+      tidyFiles("strace", {forms + "ff.strace.13086", forms + "ff.strace.13085"}, &errors), 0.0);
   EXPECT_EQ(errors, "");
   ASSERT_EQ(report.threads.size(), 2u);
   for (const SpanReport::Thread& thread : report.threads) {

@@ -128,7 +128,10 @@ bool splitFtraceLine(std::string_view line, FtraceColumns* columns) {
   }
   columns->event = line.substr(eventStart, eventEnd - eventStart);
   columns->text = line.substr(skipBlanks(line, eventEnd + 1));
-  columns->toFlags = columns->flags = columns->toTime = columns->time = std::string_view();
+  columns->toFlags = std::string_view();
+  columns->flags = std::string_view();
+  columns->toTime = std::string_view();
+  columns->time = std::string_view();
   if (columns->event != "tracing_mark_write" && columns->event != "print") {
     return true;
   }

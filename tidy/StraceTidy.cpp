@@ -168,7 +168,10 @@ struct Prefix {
 // False for a line that is not strace's: a message, or the program's output.
 bool splitPrefix(std::string_view text, Prefix* prefix) {
   size_t at = 0;
-  prefix->id = prefix->pid = std::string_view();
+  // One at a time: a chained assignment copies one view from the other just
+  // written, a load the processor cannot forward from the two stores.
+  prefix->id = std::string_view();
+  prefix->pid = std::string_view();
   if (startsWith(text, "[pid")) {
     const size_t close = text.find(']');
     const size_t digits = skipBlanks(text, 4);

@@ -28,18 +28,24 @@ inline bool allDigits(std::string_view text) {
 
 // The first position from at on that is not a digit (or the end).
 inline size_t digitsEnd(std::string_view text, size_t at) {
-  // Eight at a time while they are all digits: each byte's high half is 3
-  // and its low half at most 9 (adding 6 then carries into no high half).
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight bytes at a time: a byte is a digit when its high half is 3 and
+  // adding 6 to it carries into no high half. A carry out of a byte that is
+  // no digit may spoil the bytes after it, but never the first one that is
+  // no digit, the lowest set bit.
   const uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u;
   const uint64_t kThrees = 0x3030303030303030u;
   while (at + 8 <= text.size()) {
     uint64_t bytes;
     std::memcpy(&bytes, text.data() + at, 8);
-    if ((bytes & kHigh) != kThrees || ((bytes + 0x0606060606060606u) & kHigh) != kThrees) {
-      break;
+    const uint64_t other =
+        ((bytes & kHigh) ^ kThrees) | (((bytes + 0x0606060606060606u) & kHigh) ^ kThrees);
+    if (other != 0) {
+      return at + static_cast<size_t>(__builtin_ctzll(other)) / 8;
     }
     at += 8;
   }
+#endif
   while (at < text.size() && isDigit(text[at])) {
     ++at;
   }

@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "app/FtraceProcessor.h"
+#include "app/OutOfMemory.h"
 #include "app/StraceProcessor.h"
 #include "io/LinuxBasicFile.h"
 #include "io/PortableBasicFileFactory.h"
@@ -83,6 +84,7 @@ void prepareProcess() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  handleOutOfMemory("spanmill");
 }
 
 int runConversion(const RunSettings& settings) {

@@ -1,8 +1,13 @@
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +27,7 @@
 namespace orvel {
 namespace {
 
+using testing::eventually;
 using testing::Gate;
 
 // Cases run in a scratch folder of their own.
@@ -136,6 +142,7 @@ class Recorder : public PortableSelector::Listener {
     if (received.find('\n') != std::string::npos) {
       lineSeen.open();
     }
+    loopThread = pthread_self();
     return keep;
   }
   bool onError(PortableSelector*, PortableFile*, int) override { return false; }
@@ -145,6 +152,7 @@ class Recorder : public PortableSelector::Listener {
   std::string received;
   std::vector<PortableFile*> closed;
   Gate lineSeen;
+  std::atomic<pthread_t> loopThread{pthread_t()};
 };
 
 TEST(LinuxSelector, ReadsFilesUntilTheyAreLetGoOrClosed) {
@@ -160,13 +168,16 @@ TEST(LinuxSelector, ReadsFilesUntilTheyAreLetGoOrClosed) {
   EXPECT_TRUE(selector->addFile(pipes[0], &recorder));  // already there, same listener
   Recorder other;
   EXPECT_FALSE(selector->addFile(pipes[0], &other));
-  pipes[0]->writeEnd->write("line\n", 5);
-  ASSERT_TRUE(recorder.lineSeen.wait());
-  ASSERT_TRUE(deleted[0].wait());
-  EXPECT_EQ("line\n", recorder.received);
-  selector->closeFile(pipes[1]);
-  selector->closeFile(reinterpret_cast<PortableFile*>(&recorder));  // unknown: ignored
+  // Every watched file is served, not only the first; one let go leaves
+  // the others watched.
+  pipes[1]->writeEnd->write("one\n", 4);
   ASSERT_TRUE(deleted[1].wait());
+  pipes[2]->writeEnd->write("two\n", 4);
+  ASSERT_TRUE(deleted[2].wait());
+  EXPECT_EQ("one\ntwo\n", recorder.received);
+  selector->closeFile(pipes[0]);
+  selector->closeFile(reinterpret_cast<PortableFile*>(&recorder));  // unknown: ignored
+  ASSERT_TRUE(deleted[0].wait());
 
   selector->closeSelector();
   EXPECT_EQ(3u, recorder.closed.size());
@@ -174,6 +185,32 @@ TEST(LinuxSelector, ReadsFilesUntilTheyAreLetGoOrClosed) {
   Gate lateDeleted;
   WatchedPipe late(&lateDeleted);
   EXPECT_FALSE(selector->addFile(&late, &recorder));
+}
+
+// A signal that interrupts select (a handler without SA_RESTART) ends
+// neither the loop nor the watching of a file.
+TEST(LinuxSelector, ASignalWhileItWaitsChangesNothing) {
+  struct sigaction quiet = {};
+  quiet.sa_handler = [](int) {};
+  struct sigaction saved;
+  sigaction(SIGUSR1, &quiet, &saved);
+  signal(SIGPIPE, SIG_IGN);  // a loop that ended has closed the read end
+  Recorder recorder;  // outlives the selector
+  std::unique_ptr<PortableSelector> selector(PortableSelectorFactory::createSelector());
+  LinuxPipe* readEnd = new LinuxPipe();
+  std::unique_ptr<PortablePipe> writeEnd(readEnd->openAnonymousPipe());
+  ASSERT_TRUE(selector->addFile(readEnd, &recorder));
+  writeEnd->write("x", 1);
+  ASSERT_TRUE(eventually([&] { return recorder.loopThread.load() != pthread_t(); }));
+  for (int i = 0; i < 50; ++i) {
+    pthread_kill(recorder.loopThread, SIGUSR1);  // the loop waits in select all but a moment
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  writeEnd->write("\n", 1);
+  EXPECT_TRUE(recorder.lineSeen.wait());
+  selector->closeSelector();
+  EXPECT_EQ("x\n", recorder.received);
+  sigaction(SIGUSR1, &saved, nullptr);
 }
 
 TEST(LinuxSelector, RefusesWhatSelectCannotWatch) {
@@ -301,6 +338,29 @@ TEST(PortableFileProcessor, InputThatNeverEndsIsClosedWithOneEnd) {
   EXPECT_EQ("first second", processor.bytes);
   EXPECT_EQ(1, processor.ends);
   EXPECT_TRUE(pump.waitTilDone(0));
+}
+
+// A trigger ends the input where it stands: one end, and nothing of the
+// file after it.
+TEST(PortableFileProcessor, AReadableTriggerEndsTheInput) {
+  LinuxPipe* readEnd = new LinuxPipe();
+  std::unique_ptr<PortablePipe> writeEnd(readEnd->openAnonymousPipe());
+  LinuxPipe* trigger = new LinuxPipe();
+  std::unique_ptr<PortablePipe> pull(trigger->openAnonymousPipe());
+  RecordingProcessor processor;
+  PortableFileProcessor pump(readEnd, &processor, 64);
+  ASSERT_TRUE(pump.endInputWhenReadable(trigger));
+  writeEnd->write("read", 4);
+  ASSERT_TRUE(eventually([&] {
+    int left = -1;
+    return ioctl(readEnd->getFd(), FIONREAD, &left) == 0 && left == 0;
+  }));
+  pull->write("!", 1);
+  ASSERT_TRUE(pump.waitTilDone(10000));
+  writeEnd->write("late", 4);
+  pump.close();
+  EXPECT_EQ("read", processor.bytes);
+  EXPECT_EQ(1, processor.ends);
 }
 
 TEST(PortableFileProcessor, AReadErrorIsReportedThenEnds) {

@@ -114,8 +114,19 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
     ThreadGroup pool("Unstarted");
     pool.spawn(dropped, true);
     pool.spawn(kept.get(), false);
+    // A worker whose thread never started drops its job when stopped.
+    for (bool deleteUnrun : {true, false}) {
+      ThreadGroup::WorkerThread* worker = new ThreadGroup::WorkerThread(&pool);
+      worker->reserve();
+      worker->start();
+      worker->assign(deleteUnrun ? new CountedJob(&deletions) : kept.get(), deleteUnrun);
+      worker->stop();
+      worker->release();
+    }
   }
   EXPECT_EQ(
+      "Thread::start()  pthread_create failed\n"
+      "Thread::start()  pthread_create failed\n"
       "Thread::start()  pthread_create failed\n"
       "Thread::start()  pthread_create failed\n",
       err.finish());
@@ -128,7 +139,7 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
   worker->release();
   EXPECT_EQ(0, late.runs);
   EXPECT_EQ(0, kept->runs);
-  EXPECT_EQ(2, deletions);  // only the dropped jobs
+  EXPECT_EQ(3, deletions);  // only the dropped jobs
 }
 
 TEST(ThreadGroup, CloseEndsEveryWorkerOnce) {

@@ -114,8 +114,8 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
     ThreadGroup pool("Unstarted");
     pool.spawn(dropped, true);
     pool.spawn(kept.get(), false);
-    // A worker whose thread never started drops its job when stopped.
-    for (bool deleteUnrun : {true, false}) {
+    for (bool deleteUnrun : {true, false}) {  // a worker that never started drops its job
+
       ThreadGroup::WorkerThread* worker = new ThreadGroup::WorkerThread(&pool);
       worker->reserve();
       worker->start();
@@ -124,12 +124,8 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
       worker->release();
     }
   }
-  EXPECT_EQ(
-      "Thread::start()  pthread_create failed\n"
-      "Thread::start()  pthread_create failed\n"
-      "Thread::start()  pthread_create failed\n"
-      "Thread::start()  pthread_create failed\n",
-      err.finish());
+  const std::string failed = "Thread::start()  pthread_create failed\n";
+  EXPECT_EQ(failed + failed + failed + failed, err.finish());
   // So does a worker stopped before it got its job (spawn losing to close).
   ThreadGroup racing("Racing");
   ThreadGroup::WorkerThread* worker = racing.getWorker();

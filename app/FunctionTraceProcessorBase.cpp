@@ -1,12 +1,12 @@
 #include "app/FunctionTraceProcessorBase.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <streambuf>
 
+#include "app/OutOfMemory.h"
 #include "app/ReportRows.h"
 #include "json/JsomWriter.h"
 
@@ -142,8 +142,7 @@ uint32_t FunctionTraceProcessorBase::getPCIndex(std::string_view name, std::stri
   index = static_cast<uint32_t>(pcList.size());
   if (index >= ThreadSpans::kPcLimit) {
     // Half a billion distinct locations: more than memory holds.
-    std::fputs("spanmill: out of memory\n", stderr);
-    std::abort();
+    outOfMemory();
   }
   PCEntry* entry =
       new PCEntry{location.empty() ? "@" + std::string(name) : std::string(location), index, 0};

@@ -33,7 +33,13 @@ class FunctionTraceProcessorBase : public CustomProcessor {
   // A thread's spans and its stack of open ones.
   using TidInfo = ThreadSpans;
 
-  FunctionTraceProcessorBase() = default;
+  // Bytes of a line the parsers see: a longer line is parsed on its first
+  // kLineKeepLimit bytes, and a line that never ends costs no more memory.
+  // Far more than either parser reads: a task name, CPU, flags, id and
+  // time stamp, then at most 512 characters.
+  static const size_t kLineKeepLimit = 65536;
+
+  FunctionTraceProcessorBase() { setKeepLimit(kLineKeepLimit); }
   // Releases every record the report has not written.
   ~FunctionTraceProcessorBase() override;
 

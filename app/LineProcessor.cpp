@@ -22,7 +22,7 @@ void LineProcessor::processChar(char c) {
     lineLength = 0;
     processLine(line);
     line.clear();  // keeps the capacity for the next line
-  } else if (c != '\r') {
+  } else if (c != '\r' && line.size() < keepLimit) {
     line.push_back(c);
   }
 }
@@ -38,13 +38,18 @@ void LineProcessor::processWritableBlock(char* data, int length, const char* rea
     const char* stop = lineEnd != nullptr ? lineEnd : end;
     if (lineEnd != nullptr && lineLength == 0 && (cr == nullptr || cr >= stop)) {
       *lineEnd = '\0';
-      processLineInPlace(data, static_cast<size_t>(lineEnd - data), readable);
+      size_t length = static_cast<size_t>(lineEnd - data);
+      if (length > keepLimit) {
+        length = keepLimit;
+        data[length] = '\0';
+      }
+      processLineInPlace(data, length, readable);
       data = lineEnd + 1;
       continue;
     }
     countLength(stop - data);
     if (cr == nullptr || cr >= stop) {
-      line.append(data, static_cast<size_t>(stop - data));
+      keep(data, stop);
     } else {
       keepWithoutCarriageReturns(data, stop);
       cr = static_cast<const char*>(std::memchr(stop, '\r', end - stop));
@@ -70,11 +75,17 @@ void LineProcessor::countLength(int64_t added) {
       added >= INT32_MAX - lineLength ? INT32_MAX : lineLength + static_cast<int32_t>(added);
 }
 
+void LineProcessor::keep(const char* from, const char* to) {
+  const size_t room = keepLimit - line.size();  // the line never holds more than the limit
+  const size_t length = static_cast<size_t>(to - from);
+  line.append(from, length < room ? length : room);
+}
+
 void LineProcessor::keepWithoutCarriageReturns(const char* from, const char* to) {
-  while (from < to) {
+  while (from < to && line.size() < keepLimit) {
     const char* cr = static_cast<const char*>(std::memchr(from, '\r', to - from));
     const char* stop = cr != nullptr ? cr : to;
-    line.append(from, static_cast<size_t>(stop - from));
+    keep(from, stop);
     from = cr != nullptr ? cr + 1 : to;
   }
 }

@@ -10,6 +10,7 @@
 #ifndef ORVEL_APP_LINEPROCESSOR_H
 #define ORVEL_APP_LINEPROCESSOR_H
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -51,7 +52,8 @@ class CharProcessor : public BlockProcessor {
 
 // Assembles characters into lines. A line feed ends a line; carriage returns
 // are dropped wherever they stand; every other byte (NUL and bytes from 0x80
-// up included) is kept. There is no limit on a line's length.
+// up included) is kept. Lines are delivered whole unless a subclass sets a
+// keep limit.
 class LineProcessor : public CharProcessor {
  public:
   // Delivers the last, unterminated line, if any, and closes the processor.
@@ -73,6 +75,11 @@ class LineProcessor : public CharProcessor {
   virtual void processLine(const std::string& line) = 0;
 
  protected:
+  // Keeps at most bytes of each line (not counting carriage returns): the
+  // rest of a longer line is counted but dropped, so a line that never
+  // ends costs no more memory than that. Set it before any input.
+  void setKeepLimit(size_t bytes) { keepLimit = bytes; }
+
   // Whether text is the line this processor assembled, which never holds
   // a line feed (processLine may also be called with other strings).
   bool assembledHere(const std::string& text) const { return &text == &line; }
@@ -81,8 +88,9 @@ class LineProcessor : public CharProcessor {
   // data[0 .. length), which the caller lets this write into, exactly as
   // handing each byte to processChar would. A line that lies whole in the
   // block and holds no carriage return goes to processLineInPlace with its
-  // line feed overwritten by a NUL; the others are assembled and go to
-  // processLine. The bytes from data up to readable may be read.
+  // line feed (or its first byte past the keep limit) overwritten by a NUL;
+  // the others are assembled and go to processLine. The bytes from data up
+  // to readable may be read.
   void processWritableBlock(char* data, int length, const char* readable);
 
   // One line of processWritableBlock, where it stands: text[length] is a
@@ -93,7 +101,10 @@ class LineProcessor : public CharProcessor {
  private:
   // Adds to lineLength, which saturates.
   void countLength(int64_t added);
-  // Appends [from, to) to the line without its carriage returns.
+  // Appends [from, to) to the line, up to the keep limit.
+  void keep(const char* from, const char* to);
+  // Appends [from, to) to the line without its carriage returns, up to the
+  // keep limit.
   void keepWithoutCarriageReturns(const char* from, const char* to);
 
   bool closed = false;  // the input ended or failed: characters are ignored
@@ -101,7 +112,8 @@ class LineProcessor : public CharProcessor {
   // above zero when a partial line awaits the end of input. Saturates
   // rather than wrapping on a line longer than 2^31 bytes.
   int32_t lineLength = 0;
-  std::string line;  // the line being assembled; its storage is reused
+  std::string line;             // the line being assembled; its storage is reused
+  size_t keepLimit = SIZE_MAX;  // bytes of a line kept in line
 };
 
 // A line processor that writes a report for a time window.

@@ -2,15 +2,19 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
+#include <ostream>
 
 #include "app/FtraceProcessor.h"
+#include "app/OutOfMemory.h"
+#include "app/ReportFile.h"
+#include "app/StopSignals.h"
 #include "app/StraceProcessor.h"
 #include "io/LinuxBasicFile.h"
 #include "io/PortableBasicFileFactory.h"
@@ -64,6 +68,26 @@ class StandardInput {
   int savedFlags = -1;
 };
 
+// Whether writing the report to path would empty the input, open on fd:
+// a regular file (a device such as /dev/null loses nothing) that path
+// names, however.
+bool wouldEmpty(int fd, const char* path) {
+  struct stat input;
+  struct stat output;
+  return fstat(fd, &input) == 0 && S_ISREG(input.st_mode) && stat(path, &output) == 0 &&
+         input.st_dev == output.st_dev && input.st_ino == output.st_ino;
+}
+
+// Closes the output file, which ends its lock, and deletes its stream;
+// standard output is left open.
+void closeOutput(std::ostream* out, ReportFile* file) {
+  if (file != nullptr) {
+    file->close();
+    delete out;
+    delete file;
+  }
+}
+
 }  // namespace
 
 CustomProcessor* getProcessor(const char* type) {
@@ -83,6 +107,7 @@ void prepareProcess() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  handleOutOfMemory("spanmill");
 }
 
 int runConversion(const RunSettings& settings) {
@@ -99,44 +124,54 @@ int runConversion(const RunSettings& settings) {
     dynamic_cast<LinuxFileExt*>(input->ext())->setFd(standardInput->fd);
   }
 
-  std::ofstream* outputFile = nullptr;
+  ReportFile* outputFile = nullptr;
   std::ostream* out = &std::cout;
   if (settings.outputPath != nullptr) {
-    outputFile = new std::ofstream(
-        settings.outputPath, std::ios::out | (settings.append ? std::ios::app : std::ios::trunc));
-    if (!outputFile->is_open()) {
-      std::fprintf(stderr, "Cannot open '%s' for writing.\n", settings.outputPath);
+    const char* refusal = nullptr;
+    outputFile = new ReportFile();
+    if (!settings.append &&
+        wouldEmpty(dynamic_cast<LinuxFileExt*>(input->ext())->getFd(), settings.outputPath)) {
+      refusal = "Cannot write the report over the input '%s'.\n";
+    } else if (!outputFile->open(settings.outputPath, settings.append)) {
+      refusal = "Cannot open '%s' for writing.\n";
+    }
+    if (refusal != nullptr) {
+      std::fprintf(stderr, refusal, settings.outputPath);
       delete outputFile;
       delete input;
       delete standardInput;
       return 1;
     }
-    out = outputFile;
+    out = new std::ostream(outputFile);
   }
 
   CustomProcessor* processor = getProcessor(settings.traceType);
   if (processor == nullptr) {
     std::fprintf(stderr, "Invalid trace type '%s'\n", settings.traceType);
-    delete outputFile;
+    closeOutput(out, outputFile);
     delete input;
     delete standardInput;
     return 1;
   }
   processor->setup(out, settings.startTime, settings.duration, settings.skew, settings.offset);
 
+  // Outlives the file processor, whose selector holds the trigger: the
+  // pipe's closing would make it readable.
+  StopSignals stopSignals;
   PortableFileProcessor* pump = new PortableFileProcessor(input, processor, kBufferSize);
   if (!pump->registered()) {
     delete input;  // the selector never took it
+  }
+  PortableFile* trigger = stopSignals.takeTrigger();
+  if (!pump->endInputWhenReadable(trigger)) {
+    delete trigger;
   }
   if (!pump->waitTilDone(kInputTimeLimitMs)) {
     // The input has not ended: stop reading, and report what was read.
     pump->close();
   }
   delete processor;
-  if (outputFile != nullptr) {
-    outputFile->close();
-    delete outputFile;
-  }
+  closeOutput(out, outputFile);
   delete pump;
   delete standardInput;
   return 0;

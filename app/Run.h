@@ -12,9 +12,10 @@ namespace orvel {
 CustomProcessor* getProcessor(const char* type);
 
 // Makes the process safe to run in: /dev/null on any of descriptors 0, 1
-// and 2 that is closed (so nothing opened later takes their place), and
+// and 2 that is closed (so nothing opened later takes their place),
 // SIGPIPE ignored (a reader that went away makes writes fail rather than
-// end the process). Call first thing in main.
+// end the process), and a failed new ending the program with
+// "spanmill: out of memory". Call first thing in main.
 void prepareProcess();
 
 // Converts the input the settings name into the report. Returns the exit

@@ -3,18 +3,14 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
+
+#include "app/OutOfMemory.h"
 
 namespace orvel {
 
 namespace {
-
-[[noreturn]] void outOfMemory() {
-  std::fputs("spanmill: out of memory\n", stderr);
-  std::abort();
-}
 
 const size_t kMapFrom = 1024 * 1024;
 

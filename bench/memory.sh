@@ -3,7 +3,8 @@
 # the spans and the threads, not the bytes read. Each row feeds one input
 # on standard input and checks the peak against
 #   24 MiB + 32 bytes a reported span + 256 bytes a thread.
-# The rows: no input, scheduler events without a marker, closed spans on 16
+# The rows: no input, scheduler events without a marker, one line of 300 MiB
+# that never ends (kept only up to the line limit), closed spans on 16
 # threads, the two 300 MB benchmark traces, a fork-heavy strace of 100 000
 # processes and an ftrace of 1 000 000 one-span threads. Then spanmill-tidy's
 # peak on large inputs and on one endless line, against a fixed bound.
@@ -63,6 +64,7 @@ measure() {
 measure ftrace_marker "empty input" true
 measure ftrace_marker "64 MiB, no markers" noise 64
 measure ftrace_marker "1024 MiB, no markers" noise 1024
+measure ftrace_marker "300 MiB, no line feed" head -c $((300 * 1024 * 1024)) /dev/zero
 for n in 100000 200000 400000 800000; do
   measure ftrace_marker "$n spans" spans "$n"
 done

@@ -59,7 +59,38 @@ PortableFileProcessor::~PortableFileProcessor() {
   close();
 }
 
+bool PortableFileProcessor::endInputWhenReadable(PortableFile* trigger) {
+  if (selector == nullptr || trigger == nullptr) {
+    return false;
+  }
+  {
+    // Known before the selector can see it readable.
+    Synchronized hold(lock);
+    if (this->trigger != nullptr) {
+      return false;
+    }
+    this->trigger = trigger;
+  }
+  // Without this object's lock: addFile takes the selector's, which comes first.
+  if (selector->addFile(trigger, this)) {
+    return true;
+  }
+  Synchronized hold(lock);
+  this->trigger = nullptr;
+  return false;
+}
+
 bool PortableFileProcessor::onCanRead(PortableSelector* selector, PortableFile* file) {
+  {
+    Synchronized hold(lock);
+    if (file == trigger) {
+      endInput();
+      return false;  // the selector drops the trigger; its onClose does nothing
+    }
+    if (done) {
+      return false;  // ended by the trigger: nothing reaches the processor after its end
+    }
+  }
   for (unsigned int reads = 0; reads < readsPerEvent;) {
     int count = file->read(buffer, bufferSize);
     if (count > 0) {
@@ -87,8 +118,14 @@ bool PortableFileProcessor::onError(PortableSelector* selector, PortableFile* fi
   return false;
 }
 
-void PortableFileProcessor::onClose(PortableSelector* /*selector*/, PortableFile* /*file*/) {
+void PortableFileProcessor::onClose(PortableSelector* /*selector*/, PortableFile* file) {
   Synchronized hold(lock);
+  if (file != trigger) {
+    endInput();
+  }
+}
+
+void PortableFileProcessor::endInput() {
   if (!done) {
     processor->processEOF();
     done = true;

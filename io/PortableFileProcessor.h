@@ -31,6 +31,13 @@ class PortableFileProcessor : private PortableSelector::Listener {
   // Whether the constructor handed the file to the selector.
   bool registered() const { return fileRegistered; }
 
+  // Ends the input when trigger becomes readable, as the end of the file
+  // would: the processor gets its end of input there, and nothing of the
+  // file after it. From a true result the selector owns trigger; on false
+  // (no selector, a trigger given before, a file the selector refuses)
+  // the caller keeps it. Call from the creating thread.
+  bool endInputWhenReadable(PortableFile* trigger);
+
   // True once the input has been handled completely (processEOF has
   // returned) or set-up failed; false when ms milliseconds of the
   // monotonic clock ran out first.
@@ -44,6 +51,9 @@ class PortableFileProcessor : private PortableSelector::Listener {
   bool onCanRead(PortableSelector* selector, PortableFile* file) override;
   bool onError(PortableSelector* selector, PortableFile* file, int code) override;
   void onClose(PortableSelector* selector, PortableFile* file) override;
+  // With the lock held, on the selector's thread: the end of input goes
+  // to the processor unless it has already, and the waiters are woken.
+  void endInput();
   static Logger* logger();
 
   unsigned int readsPerEvent = 1;        // reads made for one readiness notification
@@ -54,8 +64,9 @@ class PortableFileProcessor : private PortableSelector::Listener {
   // No more input will be delivered: false only while the file is
   // registered and its end has not been handled.
   bool done = true;
-  Lock lock;                    // guards done; waitTilDone waits on it
-  bool fileRegistered = false;  // the selector took the file
+  PortableFile* trigger = nullptr;  // ends the input when readable; null: none
+  Lock lock;                        // guards done and trigger; waitTilDone waits on it
+  bool fileRegistered = false;      // the selector took the file
 };
 
 }  // namespace orvel

@@ -3,7 +3,10 @@
 // program and states what the user sees.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include "tests/Testing.h"
 #include "tests/app/Conversion.h"
 #include "tests/app/Subprocess.h"
+#include "tests/thread/ThreadTesting.h"
 
 namespace orvel {
 namespace {
@@ -42,26 +46,37 @@ class RunTest : public testing::ScratchTest {
     args.push_back(path("input"));
     return spanmill(args);
   }
+  // Writes text times times over into writer's pipe; returns once it has all been read.
+  static void feed(int writer, const std::string& text, size_t times = 1) {
+    for (size_t i = 0; i < times; ++i) {
+      EXPECT_EQ(static_cast<ssize_t>(text.size()), write(writer, text.data(), text.size()));
+    }
+    EXPECT_TRUE(eventually([&] { return unread(writer) == 0; }));
+  }
+  // The wait status of child once ended, within ten seconds (before the time limit), or -1.
+  static int endOf(pid_t child) {
+    int status = -1;
+    return eventually([&] { return waitpid(child, &status, WNOHANG) == child; }) ? status : -1;
+  }
+  // Bytes waiting in the pipe of fd, either end.
+  static int unread(int fd) {
+    int bytes = -1;
+    return ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : -1;
+  }
 };
 
 TEST_F(RunTest, ConvertsFilesAndStandardInput) {
-  ProgramResult ftrace = spanmill({"-i", dataFile("render.ftrace")});
-  EXPECT_EQ(0, ftrace.exitStatus);
-  EXPECT_EQ(readWholeFile(dataFile("render.json")), ftrace.out);
-  EXPECT_EQ("", ftrace.err);
-
-  ProgramResult strace = spanmill({"-t", "strace"}, dataFile("service.strace"));
-  EXPECT_EQ(0, strace.exitStatus);
-  EXPECT_EQ(readWholeFile(dataFile("service.json")), strace.out);
-
-  EXPECT_EQ(kEmptyReport, spanmill({}).out);
-
   // The bundled examples, real captures, with the reports the README shows.
   const std::string examples = ORVEL_EXAMPLES;
-  EXPECT_EQ(readWholeFile(examples + "/frames.json"),
-            spanmill({"-i", examples + "/frames.ftrace"}).out);
-  EXPECT_EQ(readWholeFile(examples + "/threads.json"),
-            spanmill({"-t", "strace"}, examples + "/threads.strace").out);
+  ProgramResult ftrace = spanmill({"-i", examples + "/frames.ftrace"});
+  EXPECT_EQ(0, ftrace.exitStatus);
+  EXPECT_EQ(readWholeFile(examples + "/frames.json"), ftrace.out);
+  EXPECT_EQ("", ftrace.err);
+  ProgramResult strace = spanmill({"-t", "strace"}, examples + "/threads.strace");
+  EXPECT_EQ(0, strace.exitStatus);
+  EXPECT_EQ(readWholeFile(examples + "/threads.json"), strace.out);
+
+  EXPECT_EQ(kEmptyReport, spanmill({}).out);
 }
 
 TEST_F(RunTest, OutputFilesAreTruncatedOrAppendedTo) {
@@ -79,8 +94,18 @@ TEST_F(RunTest, OutputFilesAreTruncatedOrAppendedTo) {
   EXPECT_EQ(report, readWholeFile(path("first")));
   EXPECT_EQ("kept:" + report, readWholeFile(path("second")));
 
-  spanmill({"-i", input, "-a", path("new")});
-  EXPECT_EQ(report, readWholeFile(path("new")));
+  // Reports appended at once, in several pieces each, follow one another whole.
+  writeFile(path("many"), marker(1, "1.0", "B|1|f") + marker(1, "1.5", "E"), 40000);
+  std::vector<pid_t> jobs(8);
+  for (pid_t& job : jobs) {
+    job = startProgram(SPANMILL_BINARY, {"-i", path("many"), "-a", path("new")}, -1, -1, 2);
+  }
+  std::string reports;
+  for (pid_t job : jobs) {
+    EXPECT_EQ(0, waitProgram(job));
+    reports += spanmill({"-i", path("many")}).out;  // 520 kB
+  }
+  EXPECT_TRUE(reports == readWholeFile(path("new")));  // not EXPECT_EQ: 4 MB of difference
 }
 
 TEST_F(RunTest, ErrorsComeInputFirstThenOutputThenType) {
@@ -92,6 +117,16 @@ TEST_F(RunTest, ErrorsComeInputFirstThenOutputThenType) {
   ProgramResult unwritable = spanmill({"-o", path("no/such/folder"), "-t", "FTRACE"});
   EXPECT_EQ(1, unwritable.exitStatus);
   EXPECT_EQ("Cannot open '" + path("no/such/folder") + "' for writing.\n", unwritable.err);
+
+  // The report never empties its input, however named (-a adds to it, /dev/null loses nothing).
+  writeFile(path("capture"), "kept");
+  ProgramResult over = spanmill({"-i", path("capture"), "-o", path("./capture"), "-t", "FTRACE"});
+  EXPECT_EQ(1, over.exitStatus);
+  EXPECT_EQ("Cannot write the report over the input '" + path("./capture") + "'.\n", over.err);
+  EXPECT_EQ(1, runProgram(SPANMILL_BINARY, {"-o", path("capture")}, path("capture")).exitStatus);
+  EXPECT_EQ(0, spanmill({"-i", "/dev/null", "-o", "/dev/null"}).exitStatus);
+  EXPECT_EQ(0, spanmill({"-i", path("capture"), "-a", path("capture")}).exitStatus);
+  EXPECT_EQ(std::string("kept") + kEmptyReport, readWholeFile(path("capture")));
 
   writeFile(path("out"), "old");
   ProgramResult type = spanmill({"-o", path("out"), "-t", "FTRACE"});
@@ -106,9 +141,15 @@ TEST_F(RunTest, ClosedPartReadAndVanishedStandardDescriptors) {
   int out = open(path("report").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   EXPECT_EQ(0, waitProgram(startProgram(SPANMILL_BINARY, {}, -1, out, 2)));
   EXPECT_EQ(kEmptyReport, readWholeFile(path("report")));
-  // Without descriptors 1 and 2 messages do not go into the files opened.
-  EXPECT_EQ(1, waitProgram(startProgram(SPANMILL_BINARY, {"-o", path("typed"), "-t", "FTRACE"}, out,
-                                        -1, -1)));
+  // Without descriptors 1 and 2 messages reach no file opened (input: a file, then a socket).
+  int socket[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, socket));
+  for (int in : {out, socket[0]}) {
+    EXPECT_EQ(1, waitProgram(startProgram(SPANMILL_BINARY, {"-o", path("typed"), "-t", "FTRACE"},
+                                          in, -1, -1)));
+  }
+  close(socket[0]);
+  close(socket[1]);
   close(out);
   EXPECT_EQ("", readWholeFile(path("typed")));
 
@@ -172,6 +213,43 @@ TEST_F(RunTest, HugeLinesAndDeepNesting) {
   // A million begins never ended: one name, a thread without spans.
   EXPECT_EQ(R"({"sections":["deeper"],"pc":[["",0]],"threads":{"3":{"trace":[]}}})",
             spanmillOn(marker(3, "1.0", "B|3|deeper"), 1000000).out);
+}
+
+// Ctrl-C or SIGTERM ends the input (a paused writer does not) as its end
+// would; a second ends the program; a signal ignored at start stays so.
+TEST_F(RunTest, AStopSignalEndsTheInputASecondOneTheProgram) {
+  const std::string begin = marker(4, "1.0", "B|4|read");
+  const std::string end = marker(4, "1.5", "E");
+  ASSERT_EQ(0, mkfifo(path("fifo").c_str(), 0600));
+  int fifo = open(path("fifo").c_str(), O_RDWR | O_CLOEXEC);  // a writer that stays
+  int ends[4];
+  ASSERT_TRUE(pipe2(ends, O_CLOEXEC) == 0 && pipe2(ends + 2, O_CLOEXEC) == 0);
+  pid_t fromFifo = startProgram(SPANMILL_BINARY, {"-i", path("fifo"), "-o", path("a")}, -1, -1, 2);
+  feed(fifo, begin);
+  feed(fifo, end);
+  pid_t fromPipe = startProgram(SPANMILL_BINARY, {"-o", path("b")}, ends[0], -1, 2);
+  feed(ends[1], begin + end);
+  kill(fromFifo, SIGINT);
+  kill(fromPipe, SIGTERM);
+  EXPECT_EQ(0, endOf(fromFifo));  // exit status 0
+  EXPECT_EQ(0, endOf(fromPipe));
+  for (const char* report : {"a", "b"}) {
+    EXPECT_EQ(R"({"sections":["read"],"pc":[["",0]],"threads":{"4":{"trace":[[0,500000,0]]}}})",
+              readWholeFile(path(report)));
+  }
+  // Once the report fills a pipe that nobody reads, a second signal ends it.
+  signal(SIGINT, SIG_IGN);  // inherited by this child only
+  pid_t stopped = startProgram(SPANMILL_BINARY, {"-i", path("fifo")}, -1, ends[3], 2);
+  signal(SIGINT, SIG_DFL);
+  feed(fifo, begin + end, 20000);
+  kill(stopped, SIGTERM);
+  EXPECT_TRUE(eventually([&] { return unread(ends[2]) > 0; }));
+  kill(stopped, SIGINT);
+  kill(stopped, SIGTERM);
+  EXPECT_EQ(SIGTERM, endOf(stopped));  // killed by SIGTERM, not by the ignored SIGINT
+  for (int fd : {fifo, ends[0], ends[1], ends[2], ends[3]}) {
+    close(fd);
+  }
 }
 
 TEST_F(RunTest, UnreadableInputAndUnwritableOutput) {

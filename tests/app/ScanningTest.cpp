@@ -18,6 +18,7 @@ using Lines = std::vector<std::string>;
 
 class LineCollector : public LineProcessor {
  public:
+  explicit LineCollector(size_t keepLimit = std::string::npos) { setKeepLimit(keepLimit); }
   void processLine(const std::string& line) override { lines.push_back(line); }
   void processLineInPlace(const char* text, size_t length, const char*) override {
     lines.push_back("in place: " + std::string(text, length));
@@ -82,6 +83,14 @@ TEST(LineProcessor, EveryByteOfABlockGoesThroughProcessChar) {
   blocks.feedWritable("a\nb\r\nc\nd");
   blocks.feedWritable("e\nf\n");
   EXPECT_EQ((Lines{"in place: a", "b", "in place: c", "de", "in place: f"}), blocks.lines);
+
+  // A keep limit cuts every line, on each of its ways, carriage returns not
+  // counted.
+  LineCollector cut(3);
+  cut.feedWritable("abcdef\nwx\ryz\nlo");
+  cut.feedWritable("ng\n");
+  cut.feed("xyzw\n");
+  EXPECT_EQ((Lines{"in place: abc", "wxy", "lon", "xyz"}), cut.lines);
 
   // After an error or the end nothing more is taken, until a reset opens
   // the processor again with an empty line.

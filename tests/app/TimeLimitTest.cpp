@@ -1,6 +1,5 @@
 // The run's time limit: takes a minute.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -30,16 +29,6 @@ TEST_F(TimeLimit, InputStillOpenAfterAMinuteIsReportedAsFarAsItWasRead) {
   EXPECT_EQ(R"({"sections":["stuck"],"pc":[["",0]],"threads":{"9":{"trace":[[0,500000,0]]}}})",
             testing::readWholeFile(path("report")));
   close(input[1]);
-}
-
-TEST_F(TimeLimit, AFifoWhoseWriterNeverWritesEndsWithAnEmptyReport) {
-  const std::string fifo = path("fifo");
-  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // a writer that stays silent
-  testing::ProgramResult result = testing::runProgram(SPANMILL_BINARY, {"-i", fifo});
-  EXPECT_EQ(0, result.exitStatus);
-  EXPECT_EQ(R"({"sections":[],"pc":[],"threads":{}})", result.out);
-  close(writer);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +26,7 @@
 namespace orvel {
 namespace {
 
+using testing::eventually;
 using testing::Gate;
 
 // Cases run in a scratch folder of their own.
@@ -133,9 +138,6 @@ class Recorder : public PortableSelector::Listener {
     char buffer[64];
     int count = file->read(buffer, sizeof buffer);
     received.append(buffer, count > 0 ? count : 0);
-    if (received.find('\n') != std::string::npos) {
-      lineSeen.open();
-    }
     return keep;
   }
   bool onError(PortableSelector*, PortableFile*, int) override { return false; }
@@ -144,7 +146,6 @@ class Recorder : public PortableSelector::Listener {
   bool keep = true;
   std::string received;
   std::vector<PortableFile*> closed;
-  Gate lineSeen;
 };
 
 TEST(LinuxSelector, ReadsFilesUntilTheyAreLetGoOrClosed) {
@@ -160,13 +161,16 @@ TEST(LinuxSelector, ReadsFilesUntilTheyAreLetGoOrClosed) {
   EXPECT_TRUE(selector->addFile(pipes[0], &recorder));  // already there, same listener
   Recorder other;
   EXPECT_FALSE(selector->addFile(pipes[0], &other));
-  pipes[0]->writeEnd->write("line\n", 5);
-  ASSERT_TRUE(recorder.lineSeen.wait());
-  ASSERT_TRUE(deleted[0].wait());
-  EXPECT_EQ("line\n", recorder.received);
-  selector->closeFile(pipes[1]);
-  selector->closeFile(reinterpret_cast<PortableFile*>(&recorder));  // unknown: ignored
+  // Every watched file is served, not only the first; one let go leaves
+  // the others watched.
+  pipes[1]->writeEnd->write("one\n", 4);
   ASSERT_TRUE(deleted[1].wait());
+  pipes[2]->writeEnd->write("two\n", 4);
+  ASSERT_TRUE(deleted[2].wait());
+  EXPECT_EQ("one\ntwo\n", recorder.received);
+  selector->closeFile(pipes[0]);
+  selector->closeFile(reinterpret_cast<PortableFile*>(&recorder));  // unknown: ignored
+  ASSERT_TRUE(deleted[0].wait());
 
   selector->closeSelector();
   EXPECT_EQ(3u, recorder.closed.size());
@@ -212,6 +216,7 @@ TEST(LinuxSelector, WakeUpTimeouts) {
 class RecordingProcessor : public BlockProcessor {
  public:
   void processBuffer(const char* data, int length) override {
+    thread = pthread_self();
     blocks.push_back(length);
     bytes.append(data, length);
   }
@@ -222,6 +227,7 @@ class RecordingProcessor : public BlockProcessor {
   std::string bytes;
   std::vector<std::string> errors;
   int ends = 0;
+  std::atomic<pthread_t> thread{pthread_t()};  // the selector's
 };
 
 // A file of the given text, opened for reading; the caller owns it until
@@ -280,7 +286,8 @@ TEST(PortableFileProcessor, ShortInputsFinishAtOnce) {
 }
 
 // A pipe stays watched while its writer pauses, also after a read that
-// finds nothing for now; an input that never ends is closed with one end.
+// finds nothing for now and signals that interrupt select (a handler
+// without SA_RESTART); an input that never ends is closed with one end.
 TEST(PortableFileProcessor, InputThatNeverEndsIsClosedWithOneEnd) {
   class PausingPipe : public LinuxPipe {
    public:
@@ -295,12 +302,34 @@ TEST(PortableFileProcessor, InputThatNeverEndsIsClosedWithOneEnd) {
   RecordingProcessor processor;
   PortableFileProcessor pump(readEnd, &processor, 64);
   EXPECT_FALSE(pump.waitTilDone(200));
+  struct sigaction quiet = {};
+  quiet.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &quiet, nullptr);
+  ASSERT_TRUE(eventually([&] { return processor.thread.load() != pthread_t(); }));
+  for (int i = 0; i < 50; ++i) {
+    pthread_kill(processor.thread, SIGUSR1);  // the loop waits in select all but a moment
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   writeEnd->write("second", 6);
   EXPECT_FALSE(pump.waitTilDone(200));
   pump.close();
   EXPECT_EQ("first second", processor.bytes);
   EXPECT_EQ(1, processor.ends);
   EXPECT_TRUE(pump.waitTilDone(0));
+}
+
+// A readable trigger ends the input: one end, and nothing of the file after it.
+TEST(PortableFileProcessor, AReadableTriggerEndsTheInput) {
+  LinuxPipe* readEnd = new LinuxPipe();
+  std::unique_ptr<PortablePipe> writeEnd(readEnd->openAnonymousPipe());
+  RecordingProcessor processor;
+  PortableFileProcessor pump(readEnd, &processor, 64);
+  ASSERT_TRUE(pump.endInputWhenReadable(fileWith("a file is readable at once")));
+  ASSERT_TRUE(pump.waitTilDone(10000));
+  writeEnd->write("late", 4);
+  pump.close();
+  EXPECT_EQ("", processor.bytes);
+  EXPECT_EQ(1, processor.ends);
 }
 
 TEST(PortableFileProcessor, AReadErrorIsReportedThenEnds) {

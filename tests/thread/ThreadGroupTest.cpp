@@ -114,11 +114,18 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
     ThreadGroup pool("Unstarted");
     pool.spawn(dropped, true);
     pool.spawn(kept.get(), false);
+    for (bool deleteUnrun : {true, false}) {  // a worker that never started drops its job
+
+      ThreadGroup::WorkerThread* worker = new ThreadGroup::WorkerThread(&pool);
+      worker->reserve();
+      worker->start();
+      worker->assign(deleteUnrun ? new CountedJob(&deletions) : kept.get(), deleteUnrun);
+      worker->stop();
+      worker->release();
+    }
   }
-  EXPECT_EQ(
-      "Thread::start()  pthread_create failed\n"
-      "Thread::start()  pthread_create failed\n",
-      err.finish());
+  const std::string failed = "Thread::start()  pthread_create failed\n";
+  EXPECT_EQ(failed + failed + failed + failed, err.finish());
   // So does a worker stopped before it got its job (spawn losing to close).
   ThreadGroup racing("Racing");
   ThreadGroup::WorkerThread* worker = racing.getWorker();
@@ -128,7 +135,7 @@ TEST(ThreadGroup, JobsThePoolCannotRun) {
   worker->release();
   EXPECT_EQ(0, late.runs);
   EXPECT_EQ(0, kept->runs);
-  EXPECT_EQ(2, deletions);  // only the dropped jobs
+  EXPECT_EQ(3, deletions);  // only the dropped jobs
 }
 
 TEST(ThreadGroup, CloseEndsEveryWorkerOnce) {

@@ -388,7 +388,7 @@ void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       const size_t message = attachMessage(piece, &pid);
       if (message != std::string_view::npos) {
         if (firstPid.empty()) {
-          attached.emplace(pid);
+          attached.insert(threadKey(pid));
         }
         emit(piece.substr(message), false, out);
         piece = piece.substr(0, message);
@@ -422,14 +422,14 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   const size_t message = line.cut() ? std::string_view::npos : attachMessage(text, &announced);
   if (message != std::string_view::npos && message > 0) {
     if (firstPid.empty()) {
-      attached.emplace(announced);
+      attached.insert(threadKey(announced));
     }
     text = text.substr(0, message);
   }
   Prefix prefix;
   if (!splitPrefix(text, &prefix)) {
     if (message == 0 && firstPid.empty()) {
-      attached.emplace(announced);
+      attached.insert(threadKey(announced));
     }
     emit(line.head, false, out);
     return;
@@ -555,7 +555,7 @@ void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* ou
   if (pid.empty()) {
     return;
   }
-  if (firstPid.empty() && attached.find(pid) == attached.end()) {
+  if (firstPid.empty() && attached.count(threadKey(pid)) == 0) {
     // The first process's lines had no id while it was the only one.
     firstPid = pid;
     attached.clear();
@@ -569,21 +569,22 @@ void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* ou
       release(firstPid, out);
     }
   }
-  const auto known = alive.find(pid);
   if (startsWith(call, "+++")) {
-    if (known != alive.end()) {
-      alive.erase(known);
-    }
-  } else if (known == alive.end() && alive.size() < kAliveLimit) {
-    alive.emplace(pid);
+    alive.erase(threadKey(pid));
+  } else if (alive.size() < kAliveLimit) {
+    alive.insert(threadKey(pid));
   }
 }
 
-std::string_view StraceTidy::idForLine() const {
+std::string_view StraceTidy::idForLine() {
   if (firstPid.empty()) {
     return defaultId;
   }
-  return alive.size() == 1 ? std::string_view(*alive.begin()) : std::string_view(firstPid);
+  if (alive.size() != 1) {
+    return firstPid;
+  }
+  aliveId = std::to_string(*alive.begin());
+  return aliveId;
 }
 
 void StraceTidy::emit(std::string_view text, bool needsId, Output* out) {

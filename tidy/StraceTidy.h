@@ -15,10 +15,10 @@
 #define ORVEL_TIDY_STRACETIDY_H
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "tidy/Tidier.h"
 
@@ -57,7 +57,7 @@ class StraceTidy : public Tidier {
   void release(std::string_view id, Output* out);
   // Notes what a "[pid N]" line tells of the processes alive.
   void notePid(std::string_view pid, std::string_view call, Output* out);
-  std::string_view idForLine() const;
+  std::string_view idForLine();
   // Follows each thread's unfinished call: true for a resumed call whose
   // start the trace does not hold.
   bool startMissing(std::string_view thread, std::string_view call, bool resumed);
@@ -77,8 +77,9 @@ class StraceTidy : public Tidier {
   bool waited;           // the first process's id came, or the wait ended or was not needed
   std::string firstPid;  // the first process's id, once a "[pid N]" line told it
   // Announced by "strace: Process N attached", until the first process is known.
-  std::set<std::string, std::less<>> attached;
-  std::set<std::string, std::less<>> alive;  // processes seen in "[pid N]" lines and not ended
+  std::unordered_set<uint64_t> attached;
+  std::unordered_set<uint64_t> alive;  // processes seen in "[pid N]" lines and not ended
+  std::string aliveId;                 // the one alive, written out
   // Threads seen to begin a call, and whether one is unfinished now; the
   // largest key stands for lines whose id is not known yet.
   std::unordered_map<uint64_t, bool> unfinished;

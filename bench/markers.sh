@@ -31,15 +31,8 @@ trap 'rmdir "$INSTANCE"' EXIT
 status=0
 # The median of a kind in marker-bench's output.
 median() { awk -v k="$1" 'index($0, k) { print $(NF - 3) }' | head -n 1; }
-# Prints whether a value is within its limit; fails when it is not.
-within() {
-  if awk -v v="$1" -v l="$2" 'BEGIN { exit !(v <= l) }'; then
-    echo met
-  else
-    echo MISSED
-    return 1
-  fi
-}
+# shellcheck source=bench/within.sh
+. bench/within.sh
 
 printf '\n%d rounds of %d calls, each kind once a round in turn\n' "$ROUNDS" "$CALLS"
 echo "tracing into an instance of its own:"

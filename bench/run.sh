@@ -110,15 +110,8 @@ row() {
     "$(awk -v b="$bytes" -v m="$middle" 'BEGIN { print b / 1e3 / (m > 0 ? m : 1) }')" "$verdict"
 }
 
-# Prints whether a ratio is within its limit; fails when it is not.
-within() {
-  if awk -v r="$1" -v l="$2" 'BEGIN { exit !(r <= l) }'; then
-    echo met
-  else
-    echo MISSED
-    return 1
-  fi
-}
+# shellcheck source=bench/within.sh
+. bench/within.sh
 
 printf '\n%d rounds, each kind once a round in turn\n' "$RUNS"
 for type in ftrace strace; do

@@ -235,8 +235,7 @@ TEST_F(Tidy, StraceCapturesGiveTheCountsAndTotalsOfAnIndependentReading) {
     SCOPED_TRACE(capture.file);
     const std::string file = ORVEL_TEST_DATA "/forms/" + std::string(capture.file);
     std::string errors;
-    const SpanReport report =
-        convert("strace", tidy("strace", testing::readWholeFile(file), &errors));
+    const SpanReport report = convert("strace", tidyFiles("strace", {file}, &errors));
     EXPECT_NE(errors.find(capture.warning), std::string::npos) << errors;
     std::map<std::string, std::pair<long long, long long>> got;  // name: spans, microseconds
     for (const SpanReport::Thread& thread : report.threads) {
@@ -262,6 +261,16 @@ TEST_F(Tidy, StraceCapturesGiveTheCountsAndTotalsOfAnIndependentReading) {
       got.erase(row[0]);
     }
     EXPECT_TRUE(got.empty()) << got.begin()->first;
+    // pid ("-": no id column), calls, calls with a duration, ...: each
+    // thread's spans.
+    std::map<std::string, size_t> spans;
+    for (const SpanReport::Thread& thread : report.threads) {
+      spans[thread.tid] = thread.spans.size();
+    }
+    for (const std::vector<std::string>& row : testing::readTable(file + ".threads")) {
+      const std::string tid = row[0] == "-" ? "0" : row[0];
+      EXPECT_EQ(std::to_string(durations ? spans[tid] : 0), durations ? row[2] : "0") << tid;
+    }
   }
 }
 

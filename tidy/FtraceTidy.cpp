@@ -177,7 +177,6 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
     out->putLine(text);
     return;
   }
-  FtraceColumns columns;
   if (!splitFtraceLine(text, &columns)) {
     const size_t lost = text.find("[LOST ");
     if (lost != std::string_view::npos) {

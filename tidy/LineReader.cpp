@@ -10,22 +10,30 @@ namespace orvel {
 namespace {
 
 const size_t kReadBytes = 64 * 1024;
+const size_t kAlignment = 64;
 
 }  // namespace
 
-LineReader::LineReader(int fd) : fd(fd), buffer(kHeadBytes + kReadBytes) {}
+LineReader::LineReader(int fd) : fd(fd), buffer(kHeadBytes + kReadBytes + kAlignment) {}
 
-void LineReader::moveToFront() {
-  if (start > 0) {
-    std::memmove(buffer.data(), buffer.data() + start, end - start);
-    end -= start;
-    start = 0;
+char* LineReader::base() {
+  // Reads into an address aligned to a cache line copy much faster.
+  const uintptr_t at = reinterpret_cast<uintptr_t>(buffer.data());
+  return buffer.data() + ((kAlignment - at % kAlignment) % kAlignment);
+}
+
+void LineReader::moveTo(size_t to) {
+  if (start != to) {
+    std::memmove(base() + to, base() + start, end - start);
+    end = to + (end - start);
+    start = to;
   }
 }
 
 bool LineReader::readMore() {
-  while (!atEnd && end < buffer.size()) {
-    ssize_t got = read(fd, buffer.data() + end, buffer.size() - end);
+  const size_t capacity = kHeadBytes + kReadBytes;
+  while (!atEnd && end < capacity) {
+    ssize_t got = read(fd, base() + end, capacity - end);
     if (got > 0) {
       end += static_cast<size_t>(got);
       return true;
@@ -41,7 +49,7 @@ bool LineReader::readMore() {
 
 bool LineReader::next(Line* line) {
   for (;;) {
-    const char* from = buffer.data() + start;
+    const char* from = base() + start;
     const char* feed = static_cast<const char*>(std::memchr(from, '\n', end - start));
     if (feed != nullptr) {
       const size_t length = static_cast<size_t>(feed - from);
@@ -57,12 +65,14 @@ bool LineReader::next(Line* line) {
       finishLongLine(line);
       return true;
     }
-    moveToFront();
+    // The part of a line read so far goes right before where the next
+    // read lands.
+    moveTo(kHeadBytes - (end - start));
     if (!readMore()) {
       if (start == end) {
         return false;
       }
-      line->head = std::string_view(buffer.data() + start, end - start);
+      line->head = std::string_view(base() + start, end - start);
       line->tail = std::string_view();
       line->length = end - start;
       start = end;
@@ -74,12 +84,12 @@ bool LineReader::next(Line* line) {
 void LineReader::finishLongLine(Line* line) {
   // The head stays at the front; the bytes behind it are read, and all but
   // the tail forgotten, up to the line feed.
-  moveToFront();
+  moveTo(0);
   uint64_t length = kHeadBytes;
   tail.clear();
   size_t at = kHeadBytes;
   for (;;) {
-    const char* from = buffer.data() + at;
+    const char* from = base() + at;
     const char* feed = static_cast<const char*>(std::memchr(from, '\n', end - at));
     const size_t piece = feed != nullptr ? static_cast<size_t>(feed - from) : end - at;
     tail.insert(tail.end(), from, from + piece);
@@ -100,7 +110,7 @@ void LineReader::finishLongLine(Line* line) {
     }
   }
   const size_t kept = tail.size() < kTailBytes ? tail.size() : kTailBytes;
-  line->head = std::string_view(buffer.data(), kHeadBytes);
+  line->head = std::string_view(base(), kHeadBytes);
   line->tail = std::string_view(tail.data() + tail.size() - kept, kept);
   line->length = length;
 }

@@ -40,8 +40,10 @@ class LineReader {
   int error() const { return readError; }
 
  private:
-  // Moves the data not given out to the front of the buffer.
-  void moveToFront();
+  // The buffer's first byte used, aligned.
+  char* base();
+  // Moves the data not given out to base() + to.
+  void moveTo(size_t to);
   // Reads once behind the data held; false at the end or on an error.
   bool readMore();
   // Gives the line that fills the buffer's first kHeadBytes: reads on to

@@ -43,22 +43,20 @@ bool startsResumed(std::string_view call) {
   return call.size() >= 4 && std::memcmp(call.data(), "<...", 4) == 0;
 }
 
-enum class TimeForm { kNone, kSeconds, kClock };
-
 // The end of a time stamp that starts at `at`: "digits[.digits]" as -ttt
 // writes it, or "HH:MM:SS[.digits]" as -tt and -t; *form tells which.
-size_t timeEnd(std::string_view text, size_t at, TimeForm* form) {
+size_t timeEnd(std::string_view text, size_t at, StracePrefix::TimeForm* form) {
   size_t end = digitsEnd(text, at);
-  *form = end == at ? TimeForm::kNone : TimeForm::kSeconds;
+  *form = end == at ? StracePrefix::kNone : StracePrefix::kSeconds;
   if (end == at + 2 && end < text.size() && text[end] == ':') {
     const bool clock = digitsEnd(text, at + 3) == at + 5 && text.substr(at + 5, 1) == ":" &&
                        digitsEnd(text, at + 6) == at + 8;
-    *form = clock ? TimeForm::kClock : TimeForm::kNone;
+    *form = clock ? StracePrefix::kClock : StracePrefix::kNone;
     end = at + 8;
   }
-  if (*form != TimeForm::kNone && end < text.size() && text[end] == '.') {
+  if (*form != StracePrefix::kNone && end < text.size() && text[end] == '.') {
     const size_t fraction = digitsEnd(text, end + 1);
-    *form = fraction > end + 1 ? *form : TimeForm::kNone;
+    *form = fraction > end + 1 ? *form : StracePrefix::kNone;
     end = fraction;
   }
   return end;
@@ -154,19 +152,8 @@ void shortenArguments(std::string_view call, bool resumed, size_t budget, std::s
   out->append(call.substr(suffix));
 }
 
-// The columns in front of a call: the id, if any, and the time stamp.
-struct Prefix {
-  std::string_view id;   // "[pid N]" or "N" as written; empty when there is none
-  std::string_view pid;  // N, in the "[pid N]" form only
-  std::string_view time;
-  TimeForm form = TimeForm::kNone;
-  std::string_view rest;      // everything after the time stamp and its blanks
-  std::string_view location;  // "[address]" of strace -i, or empty
-  std::string_view call;      // the rest after the location: a call, a signal or an exit
-};
-
 // False for a line that is not strace's: a message, or the program's output.
-bool splitPrefix(std::string_view text, Prefix* prefix) {
+bool splitPrefix(std::string_view text, StracePrefix* prefix) {
   size_t at = 0;
   // One at a time: a chained assignment copies one view from the other just
   // written, a load the processor cannot forward from the two stores.
@@ -189,7 +176,7 @@ bool splitPrefix(std::string_view text, Prefix* prefix) {
     }
   }
   const size_t end = timeEnd(text, at, &prefix->form);
-  if (prefix->form == TimeForm::kNone || end >= text.size() || text[end] != ' ') {
+  if (prefix->form == StracePrefix::kNone || end >= text.size() || text[end] != ' ') {
     return false;
   }
   prefix->time = text.substr(at, end - at);
@@ -306,12 +293,12 @@ bool subtractDecimals(std::string_view a, std::string_view b, std::string* out) 
 }  // namespace
 
 bool straceLineTime(std::string_view line, double* seconds) {
-  Prefix prefix;
+  StracePrefix prefix;
   if (!splitPrefix(line, &prefix)) {
     return false;
   }
   const std::string_view time = prefix.time;
-  if (prefix.form == TimeForm::kClock) {
+  if (prefix.form == StracePrefix::kClock) {
     *seconds = ((time[0] - '0') * 10 + (time[1] - '0')) * 3600.0 +
                ((time[3] - '0') * 10 + (time[4] - '0')) * 60.0 +
                std::strtod(std::string(time.substr(6)).c_str(), nullptr);
@@ -380,7 +367,7 @@ void StraceTidy::count(std::string_view call, Warnings* warnings) {
 
 void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   if (!held.empty()) {
-    Prefix prefix;
+    StracePrefix prefix;
     if (!line.cut() && !splitPrefix(line.head, &prefix)) {
       // The rest of the held line, behind what cut it.
       std::string_view piece = line.head;
@@ -426,7 +413,6 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
     }
     text = text.substr(0, message);
   }
-  Prefix prefix;
   if (!splitPrefix(text, &prefix)) {
     if (message == 0 && firstPid.empty()) {
       attached.insert(threadKey(announced));
@@ -450,7 +436,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
                                   : waited             ? idForLine()
                                                        : std::string_view();
   const bool orphan = startMissing(thread, prefix.call, resumed);
-  if (!orphan && !line.cut() && !prefix.id.empty() && prefix.form == TimeForm::kSeconds &&
+  if (!orphan && !line.cut() && !prefix.id.empty() && prefix.form == StracePrefix::kSeconds &&
       !(resumed && !prefix.location.empty()) && prefix.rest.size() <= kRestLimit &&
       durationFoundFirst(prefix.call, resumed)) {
     count(prefix.call, warnings);
@@ -480,7 +466,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   // without one.
   std::string_view location = resumed ? std::string_view() : prefix.location;
   time.clear();
-  if (prefix.form == TimeForm::kClock) {
+  if (prefix.form == StracePrefix::kClock) {
     putClockAsSeconds(prefix.time, &time);
   } else {
     time.assign(prefix.time);

@@ -24,6 +24,18 @@
 
 namespace orvel {
 
+// The columns in front of an strace call: the id, if any, and the time stamp.
+struct StracePrefix {
+  enum TimeForm { kNone, kSeconds, kClock };
+  std::string_view id;   // "[pid N]" or "N" as written; empty when there is none
+  std::string_view pid;  // N, in the "[pid N]" form only
+  std::string_view time;
+  TimeForm form;              // kSeconds: "digits[.digits]" (-ttt); kClock: "HH:MM:SS[.digits]"
+  std::string_view rest;      // everything after the time stamp and its blanks
+  std::string_view location;  // "[address]" of strace -i, or empty
+  std::string_view call;      // the rest after the location: a call, a signal or an exit
+};
+
 class StraceTidy : public Tidier {
  public:
   // The most that spanmill reads after a line's time stamp.
@@ -83,6 +95,9 @@ class StraceTidy : public Tidier {
   // Threads seen to begin a call, and whether one is unfinished now; the
   // largest key stands for lines whose id is not known yet.
   std::unordered_map<uint64_t, bool> unfinished;
+  // The line being rewritten; kept from line to line, since clearing a new
+  // one for every line costs a string instruction's slow start.
+  StracePrefix prefix;
   std::string call;     // the call text being rebuilt
   std::string time;     // its time stamp, in seconds
   std::string rebuilt;  // the line being rebuilt

@@ -29,8 +29,8 @@ std::string tidy(bool strace, const std::string& text) {
     tidier.reset(new orvel::FtraceTidy());
   }
   {
-    orvel::LineReader reader(in);
     orvel::Output output(out);
+    orvel::LineReader reader(in, &output);
     orvel::Warnings warnings;
     orvel::Line line;
     while (reader.next(&line)) {

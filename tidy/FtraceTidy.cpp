@@ -170,11 +170,19 @@ void FtraceTidy::readHeader(std::string_view line, Warnings* warnings) {
   }
 }
 
+void FtraceTidy::pass(const Line& line, Output* out) {
+  if (line.inPlace) {
+    out->passLine(line.head);
+  } else {
+    out->putLine(line.head);
+  }
+}
+
 void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   const std::string_view text = line.head;
   if (!text.empty() && text[0] == '#') {
     readHeader(text, warnings);
-    out->putLine(text);
+    pass(line, out);
     return;
   }
   if (!splitFtraceLine(text, &columns)) {
@@ -186,7 +194,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
         warnings->add(Warnings::kLostEvents, count);
       }
     }
-    out->putLine(text);
+    pass(line, out);
     return;
   }
   // trace-cmd report shows markers as the "print" event, the kernel's
@@ -199,7 +207,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       marker = marker.substr(skipBlanks(marker, kWriter.size()));
     }
   } else if (columns.event != "tracing_mark_write") {
-    out->putLine(text);
+    pass(line, out);
     return;
   }
   const bool pidEnd = marker.size() >= 2 && marker[0] == 'E' && marker[1] == '|';
@@ -212,7 +220,7 @@ void FtraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
   }
   const bool badTask = columns.task.empty() || columns.task.find('-') != std::string_view::npos;
   if (!badTask && !columns.flags.empty() && !printEvent && !pidEnd) {
-    out->putLine(text);
+    pass(line, out);
     return;
   }
   // spanmill takes the number after the first '-' as the thread id, and

@@ -40,6 +40,8 @@ class FtraceTidy : public Tidier {
 
  private:
   void readHeader(std::string_view line, Warnings* warnings);
+  // Writes the line as it came.
+  static void pass(const Line& line, Output* out);
 
   uint64_t markers = 0;  // begin and end markers written
   // The line being read; kept from line to line, since clearing a new one

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "tidy/Output.h"
+
 namespace orvel {
 
 namespace {
@@ -14,7 +16,8 @@ const size_t kAlignment = 64;
 
 }  // namespace
 
-LineReader::LineReader(int fd) : fd(fd), buffer(kHeadBytes + kReadBytes + kAlignment) {}
+LineReader::LineReader(int fd, Output* out)
+    : fd(fd), out(out), buffer(kHeadBytes + kReadBytes + kAlignment) {}
 
 char* LineReader::base() {
   // Reads into an address aligned to a cache line copy much faster.
@@ -23,6 +26,9 @@ char* LineReader::base() {
 }
 
 void LineReader::moveTo(size_t to) {
+  if (out != nullptr) {
+    out->settle();
+  }
   if (start != to) {
     std::memmove(base() + to, base() + start, end - start);
     end = to + (end - start);
@@ -31,6 +37,9 @@ void LineReader::moveTo(size_t to) {
 }
 
 bool LineReader::readMore() {
+  if (out != nullptr) {
+    out->settle();
+  }
   const size_t capacity = kHeadBytes + kReadBytes;
   while (!atEnd && end < capacity) {
     ssize_t got = read(fd, base() + end, capacity - end);
@@ -58,6 +67,7 @@ bool LineReader::next(Line* line) {
       line->head = std::string_view(from, head);
       line->tail = std::string_view(feed - tail, tail);
       line->length = length;
+      line->inPlace = length == head;
       start += length + 1;
       return true;
     }
@@ -75,6 +85,7 @@ bool LineReader::next(Line* line) {
       line->head = std::string_view(base() + start, end - start);
       line->tail = std::string_view();
       line->length = end - start;
+      line->inPlace = false;
       start = end;
       return true;
     }
@@ -110,6 +121,7 @@ void LineReader::finishLongLine(Line* line) {
     }
   }
   const size_t kept = tail.size() < kTailBytes ? tail.size() : kTailBytes;
+  line->inPlace = false;
   line->head = std::string_view(base(), kHeadBytes);
   line->tail = std::string_view(tail.data() + tail.size() - kept, kept);
   line->length = length;

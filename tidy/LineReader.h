@@ -12,6 +12,8 @@
 
 namespace orvel {
 
+class Output;
+
 // One line without its line feed. Views stay valid until the next call of
 // LineReader::next.
 struct Line {
@@ -21,6 +23,9 @@ struct Line {
   std::string_view tail;
   uint64_t length = 0;  // of the whole line
   bool cut() const { return length > head.size(); }
+  // head is the whole line, and its line feed follows it in the reader's
+  // buffer: it can be passed to Output::passLine.
+  bool inPlace = false;
 };
 
 class LineReader {
@@ -28,8 +33,10 @@ class LineReader {
   static const size_t kHeadBytes = 65536;
   static const size_t kTailBytes = 4096;
 
-  // Reads fd (not owned, not closed) from where it stands.
-  explicit LineReader(int fd);
+  // Reads fd (not owned, not closed) from where it stands. Lines passed in
+  // place to out (not owned; may be null) are settled before the buffer is
+  // reused.
+  LineReader(int fd, Output* out);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
@@ -51,6 +58,7 @@ class LineReader {
   void finishLongLine(Line* line);
 
   const int fd;
+  Output* const out;
   std::vector<char> buffer;  // [start, end) holds data not yet given out
   size_t start = 0;
   size_t end = 0;

@@ -417,7 +417,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
     if (message == 0 && firstPid.empty()) {
       attached.insert(threadKey(announced));
     }
-    emit(line.head, false, out);
+    emit(line.head, false, out, line.inPlace);
     return;
   }
   if (message != std::string_view::npos) {
@@ -440,7 +440,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
       !(resumed && !prefix.location.empty()) && prefix.rest.size() <= kRestLimit &&
       durationFoundFirst(prefix.call, resumed)) {
     count(prefix.call, warnings);
-    emit(text, false, out);
+    emit(text, false, out, line.inPlace && text.size() == line.head.size());
     return;
   }
 
@@ -573,7 +573,7 @@ std::string_view StraceTidy::idForLine() {
   return aliveId;
 }
 
-void StraceTidy::emit(std::string_view text, bool needsId, Output* out) {
+void StraceTidy::emit(std::string_view text, bool needsId, Output* out, bool inPlace) {
   if (!waited && (needsId || !waiting.empty())) {
     waiting.push_back(needsId ? '1' : '0');
     waiting.append(text);
@@ -587,7 +587,11 @@ void StraceTidy::emit(std::string_view text, bool needsId, Output* out) {
     out->put(idForLine());
     out->put(' ');
   }
-  out->putLine(text);
+  if (inPlace) {
+    out->passLine(text);
+  } else {
+    out->putLine(text);
+  }
 }
 
 void StraceTidy::release(std::string_view id, Output* out) {

@@ -63,8 +63,9 @@ class StraceTidy : public Tidier {
   // Rewrites the held line as it stands.
   void releaseHeld(Output* out, Warnings* warnings);
   // Writes text, a line that needs the id in front when needsId, or holds
-  // it back while that id is not known yet.
-  void emit(std::string_view text, bool needsId, Output* out);
+  // it back while that id is not known yet. inPlace: text is a whole line
+  // as the reader holds it, which need not be copied.
+  void emit(std::string_view text, bool needsId, Output* out, bool inPlace = false);
   // Writes the lines held back, with id for those that need one.
   void release(std::string_view id, Output* out);
   // Notes what a "[pid N]" line tells of the processes alive.

@@ -146,7 +146,6 @@ int runTidyCommand(int argc, char* argv[]) {
       }
     }
     input.id = idOfStraceFile(input.path != nullptr ? input.path : "");
-    input.reader.reset(new LineReader(input.fd));
   }
   int output = 1;
   if (outputPath != nullptr) {
@@ -166,6 +165,9 @@ int runTidyCommand(int argc, char* argv[]) {
   }
 
   Output out(output);
+  for (Input& input : inputs) {
+    input.reader.reset(new LineReader(input.fd, &out));
+  }
   Warnings warnings;
   if (strace) {
     // The ids in -ff files' names are known; a single file without one

@@ -115,7 +115,7 @@ TEST_F(Tidy, LinesPastTheHeadKeepTheirEndAndLeaveTheNextLineWhole) {
     }
     writeFile(path("long"), line + "\nnext\nlast");
     FILE* file = std::fopen(path("long").c_str(), "r");
-    LineReader reader(fileno(file));
+    LineReader reader(fileno(file), nullptr);
     Line got;
     ASSERT_TRUE(reader.next(&got));
     EXPECT_EQ(got.length, length);

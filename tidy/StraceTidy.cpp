@@ -374,9 +374,7 @@ void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       std::string_view pid;
       const size_t message = attachMessage(piece, &pid);
       if (message != std::string_view::npos) {
-        if (firstPid.empty()) {
-          attached.insert(threadKey(pid));
-        }
+        noteAttached(pid);
         emit(piece.substr(message), false, out);
         piece = piece.substr(0, message);
       }
@@ -408,14 +406,12 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   std::string_view announced;
   const size_t message = line.cut() ? std::string_view::npos : attachMessage(text, &announced);
   if (message != std::string_view::npos && message > 0) {
-    if (firstPid.empty()) {
-      attached.insert(threadKey(announced));
-    }
+    noteAttached(announced);
     text = text.substr(0, message);
   }
   if (!splitPrefix(text, &prefix)) {
-    if (message == 0 && firstPid.empty()) {
-      attached.insert(threadKey(announced));
+    if (message == 0) {
+      noteAttached(announced);
     }
     emit(line.head, false, out, line.inPlace);
     return;
@@ -535,6 +531,13 @@ bool StraceTidy::startMissing(std::string_view thread, std::string_view call, bo
     unfinished.erase(entry);
   }
   return false;
+}
+
+void StraceTidy::noteAttached(std::string_view pid) {
+  // Only the first process's id is looked for among them.
+  if (firstPid.empty() && attached.size() < kAliveLimit) {
+    attached.insert(threadKey(pid));
+  }
 }
 
 void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* out) {

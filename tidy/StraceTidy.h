@@ -68,6 +68,8 @@ class StraceTidy : public Tidier {
   void emit(std::string_view text, bool needsId, Output* out, bool inPlace = false);
   // Writes the lines held back, with id for those that need one.
   void release(std::string_view id, Output* out);
+  // Notes a process that strace announced as attached.
+  void noteAttached(std::string_view pid);
   // Notes what a "[pid N]" line tells of the processes alive.
   void notePid(std::string_view pid, std::string_view call, Output* out);
   std::string_view idForLine();

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include "app/StopSignals.h"
 #include "app/StraceProcessor.h"
 #include "io/LinuxBasicFile.h"
+#include "io/LinuxDescriptor.h"
 #include "io/PortableBasicFileFactory.h"
 #include "io/PortableFileProcessor.h"
 
@@ -67,16 +67,6 @@ class StandardInput {
   int sameDescription = -1;
   int savedFlags = -1;
 };
-
-// Whether writing the report to path would empty the input, open on fd:
-// a regular file (a device such as /dev/null loses nothing) that path
-// names, however.
-bool wouldEmpty(int fd, const char* path) {
-  struct stat input;
-  struct stat output;
-  return fstat(fd, &input) == 0 && S_ISREG(input.st_mode) && stat(path, &output) == 0 &&
-         input.st_dev == output.st_dev && input.st_ino == output.st_ino;
-}
 
 // Closes the output file, which ends its lock, and deletes its stream;
 // standard output is left open.
@@ -130,7 +120,8 @@ int runConversion(const RunSettings& settings) {
     const char* refusal = nullptr;
     outputFile = new ReportFile();
     if (!settings.append &&
-        wouldEmpty(dynamic_cast<LinuxFileExt*>(input->ext())->getFd(), settings.outputPath)) {
+        linuxio::sameRegularFile(dynamic_cast<LinuxFileExt*>(input->ext())->getFd(),
+                                 settings.outputPath)) {
       refusal = "Cannot write the report over the input '%s'.\n";
     } else if (!outputFile->open(settings.outputPath, settings.append)) {
       refusal = "Cannot open '%s' for writing.\n";

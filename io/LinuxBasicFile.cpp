@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "io/LinuxDescriptor.h"
@@ -72,6 +73,13 @@ int openFailure(int error) {
     default:
       return -2;
   }
+}
+
+bool sameRegularFile(int fd, const char* path) {
+  struct stat open;
+  struct stat named;
+  return fstat(fd, &open) == 0 && S_ISREG(open.st_mode) && stat(path, &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 }  // namespace linuxio

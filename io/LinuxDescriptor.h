@@ -16,6 +16,9 @@ void applyNonBlocking(int fd, bool on);
 int accessFlags(unsigned int mode);
 // The result of a failed open or stat for errno: -4, -3 or -2.
 int openFailure(int error);
+// Whether path names the regular file open on fd, however it is named:
+// writing to it from the start would empty that file before it is read.
+bool sameRegularFile(int fd, const char* path);
 
 }  // namespace linuxio
 }  // namespace orvel

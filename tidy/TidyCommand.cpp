@@ -1,7 +1,6 @@
 #include "tidy/TidyCommand.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "io/LinuxDescriptor.h"
 #include "tidy/FtraceTidy.h"
 #include "tidy/LineReader.h"
 #include "tidy/Output.h"
@@ -45,14 +45,6 @@ int usageError(const char* format, const char* detail) {
   std::fputs("\n", stderr);
   std::fputs(kUsage, stderr);
   return 2;
-}
-
-// The same regular file: writing would empty the input before it is read.
-bool sameRegularFile(int input, const char* outputPath) {
-  struct stat in;
-  struct stat out;
-  return fstat(input, &in) == 0 && S_ISREG(in.st_mode) && stat(outputPath, &out) == 0 &&
-         in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
 }  // namespace
@@ -150,7 +142,7 @@ int runTidyCommand(int argc, char* argv[]) {
   int output = 1;
   if (outputPath != nullptr) {
     for (const Input& input : inputs) {
-      if (sameRegularFile(input.fd, outputPath)) {
+      if (linuxio::sameRegularFile(input.fd, outputPath)) {
         std::fprintf(stderr, "spanmill-tidy: '%s' is an input; the output must be another file\n",
                      outputPath);
         return 1;

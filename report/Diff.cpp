@@ -1,7 +1,6 @@
 #include "report/Diff.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <map>
 #include <ostream>
@@ -9,131 +8,310 @@
 #include <utility>
 
 #include "report/JsonText.h"
+#include "report/Summary.h"
 #include "report/TextTable.h"
 
 namespace orvel {
 
 namespace {
 
-// "before -> after", or "-" for a run without the section.
-std::string change(const DiffRow& row, std::string (*text)(const SummaryRow&)) {
-  return (row.before.count > 0 ? text(row.before) : "-") + " -> " +
-         (row.after.count > 0 ? text(row.after) : "-");
+using SectionKey = std::pair<std::string, std::string>;  // name, location
+
+bool judged(const DiffRow& row) {
+  return !std::isnan(row.adjustedP);
 }
 
-void appendSide(const char* label, const SummaryRow& side, std::string* text) {
-  *text += ",\"";
-  *text += label;
-  *text += "\":";
-  if (side.count == 0) {
-    *text += "null";
+// Rows in the table's order: significant changes, then the rest on both
+// sides, then those on one side only.
+int group(const DiffRow& row) {
+  switch (row.verdict) {
+    case Verdict::kSlower:
+    case Verdict::kFaster:
+      return 0;
+    case Verdict::kAdded:
+    case Verdict::kRemoved:
+      return 2;
+    default:
+      return 1;
+  }
+}
+
+// How far the change is from none, either way; -1 without a change.
+double changeSize(const DiffRow& row) {
+  return std::isnan(row.change.estimate) ? -1 : std::fabs(std::log(row.change.estimate));
+}
+
+const char* verdictText(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kSlower:
+      return "slower";
+    case Verdict::kFaster:
+      return "faster";
+    case Verdict::kNotSignificant:
+      return "not significant";
+    case Verdict::kTooFewRuns:
+      return "too few runs";
+    case Verdict::kNoRatio:
+      return "no ratio";
+    case Verdict::kAdded:
+      return "added";
+    case Verdict::kRemoved:
+      return "removed";
+  }
+  return "";
+}
+
+std::string pText(double p) {
+  if (std::isnan(p)) {
+    return "";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2g", p);
+  return text;
+}
+
+// A percentage or a p-value: six significant digits; null for none.
+void appendReal(double value, std::string* out) {
+  if (!std::isfinite(value)) {
+    *out += "null";
     return;
   }
-  *text += "{\"spans\":" + std::to_string(side.count) + ",\"median_us\":";
-  appendJsonNumber(side.median, text);
-  *text += ",\"p95_us\":";
-  appendJsonNumber(side.p95, text);
-  *text += ",\"total_us\":";
-  appendJsonNumber(side.total, text);
-  *text += "}";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  *out += text;
 }
 
-const char* status(const DiffRow& row) {
-  return row.before.count == 0 ? "added" : row.after.count == 0 ? "removed" : "both";
+double percentOf(double factor) {
+  return (factor - 1) * 100;
+}
+
+void appendMedians(const char* label, const std::vector<double>& medians, double median,
+                   std::string* text) {
+  *text += ",\"runs_";
+  *text += label;
+  *text += "\":" + std::to_string(medians.size()) + ",\"median_" + label + "_us\":";
+  if (medians.empty()) {
+    *text += "null";
+  } else {
+    appendJsonNumber(median, text);
+  }
+  *text += ",\"run_medians_";
+  *text += label;
+  *text += "_us\":[";
+  for (size_t i = 0; i < medians.size(); ++i) {
+    *text += i == 0 ? "" : ",";
+    appendJsonNumber(medians[i], text);
+  }
+  *text += "]";
 }
 
 }  // namespace
 
-std::string percentText(double percent) {
-  if (std::isnan(percent)) {
-    return "n/a";
+RunMedians summarizeRun(const SpanReport& report) {
+  // Sections are found by their text once per "pc" row, not once per span.
+  std::map<SectionKey, size_t> byKey;
+  std::vector<size_t> sectionOfPc(report.pcs.size());
+  for (size_t pc = 0; pc < report.pcs.size(); ++pc) {
+    const SectionKey key{report.sections[report.pcs[pc].nameIndex], report.pcs[pc].location};
+    sectionOfPc[pc] = byKey.emplace(key, byKey.size()).first->second;
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%+.1f%%", percent);
-  return text;
+  std::vector<std::vector<long long>> durations(byKey.size());
+  for (const SpanReport::Thread& thread : report.threads) {
+    for (const SpanReport::Span& span : thread.spans) {
+      durations[sectionOfPc[span.pc]].push_back(span.micros);
+    }
+  }
+  RunMedians run;
+  for (const auto& [key, index] : byKey) {
+    if (!durations[index].empty()) {
+      const uint64_t spans = durations[index].size();
+      run.push_back({key.first, key.second, spans, medianOf(&durations[index])});
+    }
+  }
+  return run;
 }
 
-std::vector<DiffRow> compareRuns(const std::vector<SummaryRow>& before,
-                                 const std::vector<SummaryRow>& after) {
-  std::map<std::pair<std::string, std::string>, DiffRow> bySection;
-  for (const SummaryRow& row : before) {
-    DiffRow& diff = bySection[{row.name, row.location}];
-    diff.before = row;
-  }
-  for (const SummaryRow& row : after) {
-    DiffRow& diff = bySection[{row.name, row.location}];
-    diff.after = row;
+std::vector<DiffRow> compareRuns(const std::vector<RunMedians>& before,
+                                 const std::vector<RunMedians>& after, const DiffOptions& options) {
+  std::map<SectionKey, DiffRow> bySection;
+  for (const auto& [runs, side] :
+       {std::make_pair(&before, &DiffRow::before), std::make_pair(&after, &DiffRow::after)}) {
+    for (const RunMedians& run : *runs) {
+      for (const RunSection& section : run) {
+        if (section.spans >= options.minSpans) {
+          (bySection[{section.name, section.location}].*side).push_back(section.median);
+        }
+      }
+    }
   }
   std::vector<DiffRow> rows;
   rows.reserve(bySection.size());
-  for (auto& [section, row] : bySection) {
-    row.name = section.first;
-    row.location = section.second;
-    const double was = row.before.median;
-    const double is = row.after.median;
-    row.medianChange = was == is ? 0 : was != 0 ? (is - was) / was * 100 : NAN;
-    row.totalChange = row.after.total - row.before.total;
+  std::vector<double> p;  // of the rows with an interval; none for the others
+  for (auto& [key, row] : bySection) {
+    row.name = key.first;
+    row.location = key.second;
+    std::vector<double> sorted = row.before;
+    row.medianBefore = medianOf(&sorted);
+    sorted = row.after;
+    row.medianAfter = medianOf(&sorted);
+    if (row.before.empty() || row.after.empty()) {
+      row.verdict = row.before.empty() ? Verdict::kAdded : Verdict::kRemoved;
+    } else {
+      row.p = mannWhitneyP(row.before, row.after);
+      row.change = ratioChange(row.before, row.after, options.alpha);
+      row.verdict = std::isnan(row.change.estimate) ? Verdict::kNoRatio
+                    : std::isnan(row.change.low)    ? Verdict::kTooFewRuns
+                                                    : Verdict::kNotSignificant;
+    }
+    p.push_back(row.verdict == Verdict::kNotSignificant ? row.p : NAN);
     rows.push_back(std::move(row));
+  }
+  const std::vector<double> adjusted = holmAdjusted(p);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    DiffRow& row = rows[i];
+    row.adjustedP = adjusted[i];
+    if (judged(row) && row.adjustedP <= options.alpha && row.change.estimate != 1) {
+      row.verdict = row.change.estimate > 1 ? Verdict::kSlower : Verdict::kFaster;
+    }
   }
   // The map gave name and location order; the sort keeps it among equals.
   std::stable_sort(rows.begin(), rows.end(), [](const DiffRow& a, const DiffRow& b) {
-    return std::fabs(a.totalChange) > std::fabs(b.totalChange);
+    return std::make_tuple(group(a), -changeSize(a)) < std::make_tuple(group(b), -changeSize(b));
   });
   return rows;
 }
 
-std::vector<const DiffRow*> slowerThan(const std::vector<DiffRow>& rows, double percent,
-                                       uint64_t minSpans) {
-  std::vector<const DiffRow*> slower;
+size_t runsNeeded(size_t sections, double alpha) {
+  size_t runs = 1;
+  while (smallestP(runs, runs) * static_cast<double>(std::max<size_t>(sections, 1)) > alpha) {
+    ++runs;
+  }
+  return runs;
+}
+
+bool changeAbove(double factor, double percent) {
+  return std::round(percentOf(factor) * 1e6) > std::round(percent * 1e6);
+}
+
+Gate judge(const std::vector<DiffRow>& rows, double percent, double alpha) {
+  Gate gate;
   for (const DiffRow& row : rows) {
-    if (row.before.count >= minSpans && row.after.count >= minSpans && row.medianChange > percent) {
-      slower.push_back(&row);
+    gate.compared += !row.before.empty() && !row.after.empty();
+    gate.judged += judged(row);
+  }
+  // Holm's first step compares the smallest p-value with alpha / judged:
+  // a row whose runs cannot get below that can never be called.
+  for (const DiffRow& row : rows) {
+    gate.canJudge =
+        gate.canJudge || (judged(row) && smallestP(row.before.size(), row.after.size()) *
+                                                 static_cast<double>(gate.judged) <=
+                                             alpha);
+  }
+  gate.runsNeeded = runsNeeded(gate.compared, alpha);
+  for (const DiffRow& row : rows) {
+    if (row.verdict == Verdict::kSlower && changeAbove(row.change.low, percent)) {
+      gate.slower.push_back(&row);
     }
   }
-  return slower;
+  return gate;
+}
+
+std::string changeText(double factor) {
+  if (std::isnan(factor)) {
+    return "n/a";
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%+.1f%%", percentOf(factor));
+  return text;
+}
+
+std::string intervalText(const RatioChange& change) {
+  if (std::isnan(change.low)) {
+    return "";
+  }
+  return "[" + changeText(change.low) + ", " + changeText(change.high) + "]";
 }
 
 void writeDiffTable(const std::vector<DiffRow>& rows, std::ostream& out) {
   std::vector<std::vector<std::string>> lines = {
-      {"section", "spans", "median", "median change", "p95", "total", "total change"}};
+      {"section", "runs", "median", "change", "interval", "p"}};
+  const auto side = [](const std::vector<double>& medians, double median, std::string* runs) {
+    *runs += medians.empty() ? "-" : std::to_string(medians.size());
+    return medians.empty() ? "-" : durationText(median);
+  };
   for (const DiffRow& row : rows) {
-    const std::string totalChange =
-        (row.totalChange > 0 ? "+" : "") + durationText(row.totalChange);
+    std::string runs;
+    std::string median = side(row.before, row.medianBefore, &runs);
+    runs += " -> ";
+    median += " -> " + side(row.after, row.medianAfter, &runs);
+    std::string change;
+    switch (row.verdict) {
+      case Verdict::kSlower:
+      case Verdict::kFaster:
+        change = changeText(row.change.estimate);
+        break;
+      case Verdict::kNoRatio:
+        change = "n/a";
+        break;
+      case Verdict::kAdded:
+      case Verdict::kRemoved:
+        change = verdictText(row.verdict);
+        break;
+      default:
+        change = "~";
+    }
+    const std::string interval =
+        row.verdict == Verdict::kTooFewRuns ? "too few runs" : intervalText(row.change);
     lines.push_back(
-        {sectionText(row.name, row.location),
-         change(row, [](const SummaryRow& s) { return std::to_string(s.count); }),
-         change(row, [](const SummaryRow& s) { return durationText(s.median); }),
-         row.before.count > 0 && row.after.count > 0 ? percentText(row.medianChange) : status(row),
-         change(row, [](const SummaryRow& s) { return durationText(s.p95); }),
-         change(row, [](const SummaryRow& s) { return durationText(s.total); }), totalChange});
+        {sectionText(row.name, row.location), runs, median, change, interval, pText(row.p)});
   }
   writeTextTable(lines, 1, out);
 }
 
-void writeDiffJson(const std::vector<DiffRow>& rows, std::ostream& out) {
-  std::string text = "{\"rows\":[";
+void writeDiffJson(const std::vector<DiffRow>& rows, double alpha, const Gate* gate, double percent,
+                   std::ostream& out) {
+  std::string text = "{\"alpha\":";
+  appendReal(alpha, &text);
+  text += ",\"rows\":[";
   for (size_t i = 0; i < rows.size(); ++i) {
     const DiffRow& row = rows[i];
     text += i == 0 ? "{\"section\":" : ",{\"section\":";
     appendJsonString(row.name, &text);
     text += ",\"location\":";
     appendJsonString(row.location, &text);
-    text += ",\"status\":\"";
-    text += status(row);
+    text += ",\"verdict\":\"";
+    text += verdictText(row.verdict);
     text += "\"";
-    appendSide("before", row.before, &text);
-    appendSide("after", row.after, &text);
-    text += ",\"median_change_pct\":";
-    if (std::isnan(row.medianChange) || row.before.count == 0 || row.after.count == 0) {
+    appendMedians("before", row.before, row.medianBefore, &text);
+    appendMedians("after", row.after, row.medianAfter, &text);
+    text += ",\"change_pct\":";
+    appendReal(percentOf(row.change.estimate), &text);
+    text += ",\"interval_pct\":";
+    if (std::isnan(row.change.low)) {
       text += "null";
     } else {
-      appendJsonNumber(row.medianChange, &text);
+      text += "[";
+      appendReal(percentOf(row.change.low), &text);
+      text += ",";
+      appendReal(percentOf(row.change.high), &text);
+      text += "]";
     }
-    text += ",\"total_change_us\":";
-    appendJsonNumber(row.totalChange, &text);
+    text += ",\"p\":";
+    appendReal(row.p, &text);
+    text += ",\"p_holm\":";
+    appendReal(row.adjustedP, &text);
     text += "}";
   }
-  text += "]}\n";
+  text += "]";
+  if (gate != nullptr) {
+    text += ",\"gate\":{\"fail_above_pct\":";
+    appendReal(percent, &text);
+    text += ",\"outcome\":\"";
+    text += !gate->canJudge ? "too few runs" : gate->slower.empty() ? "passed" : "slower";
+    text += "\",\"judged\":" + std::to_string(gate->judged) +
+            ",\"runs_needed\":" + std::to_string(gate->runsNeeded) + "}";
+  }
+  text += "}\n";
   out << text;
 }
 

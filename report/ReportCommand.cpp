@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "report/ChromeTrace.h"
 #include "report/Diff.h"
+#include "report/Noise.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
 #include "report/TextTable.h"
@@ -24,7 +26,9 @@ namespace {
 
 const char kUsage[] =
     "Usage: spanmill-report summary [--by-thread] [--json] [--top N] REPORT...\n"
-    "       spanmill-report diff [--json] [--fail-above PCT] [--min-spans N] BASE NEW\n"
+    "       spanmill-report diff [options] BASE NEW\n"
+    "       spanmill-report diff [options] BASE... -- NEW...\n"
+    "       spanmill-report noise [options] RUN...\n"
     "       spanmill-report chrome [-o FILE] REPORT...\n"
     "\n"
     "Reads reports written by spanmill (\"-\" reads standard input). A file may\n"
@@ -37,16 +41,29 @@ const char kUsage[] =
     "  --by-thread  one row per thread and section\n"
     "  --json       the same numbers as JSON, durations in microseconds\n"
     "  --top N      only the first N rows\n"
-    "diff         compares two runs, each the reports of one file: per section the\n"
-    "             spans, median, p95 and total before and after, the change of the\n"
-    "             median in percent and of the total; largest change of the total\n"
-    "             first\n"
-    "  --json       the same numbers as JSON, durations in microseconds\n"
-    "  --fail-above PCT  exit status 3 when a section's median grew by more than\n"
-    "               PCT percent. The median, not the mean, so that an odd misread\n"
-    "               span cannot trip it. A median of 0 us has no percent change.\n"
-    "  --min-spans N  only sections with at least N spans in both runs count for\n"
-    "               --fail-above (5)\n"
+    "diff         compares runs. Every report is one run, each of those appended\n"
+    "             to one file too. Per section, each run's median is a sample:\n"
+    "             the runs a side, the median of their medians before and\n"
+    "             after, the change (Hodges-Lehmann: the median of the ratios of\n"
+    "             every pair of runs) with its interval, and the two-sided\n"
+    "             p-value of the Mann-Whitney U test. \"~\": not significant after\n"
+    "             Holm's correction across the sections. Significant changes\n"
+    "             first, largest first\n"
+    "  --json       every number as JSON, durations in microseconds\n"
+    "  --fail-above PCT  exit status 3 when a section is significantly slower\n"
+    "               and its whole interval lies above +PCT percent; 4 when no\n"
+    "               section has the runs to tell: 4 a side at least, more with\n"
+    "               many sections\n"
+    "  --alpha A    the significance level, and 1 - the interval's confidence\n"
+    "               (0.05)\n"
+    "  --min-spans N  a run counts for a section that has N spans in it (1)\n"
+    "noise        what runs of unchanged code can tell: split into halves many\n"
+    "             times and compared as diff compares, how often --fail-above\n"
+    "             trips, and per section the smallest slowdown caught in 95% of\n"
+    "             the splits\n"
+    "  --fail-above PCT  the threshold tried (5)\n"
+    "  --runs N     runs in each half (half of them)\n"
+    "  --alpha A, --min-spans N  as for diff\n"
     "chrome       Chrome Trace Event Format JSON for Perfetto UI, chrome://tracing\n"
     "             and speedscope; several reports make one time line\n"
     "  -o FILE      write to FILE instead of standard output\n";
@@ -76,6 +93,21 @@ bool loadAll(const std::vector<std::string>& paths, std::vector<SpanReport>* rep
     for (size_t i = first; i < reports->size(); ++i) {
       (*reports)[i].name =
           reports->size() - first == 1 ? name : name + "#" + std::to_string(i - first + 1);
+    }
+  }
+  return true;
+}
+
+// Reads the reports of every file as runs, one run a report, keeping only
+// each run's medians: the spans of one file at a time are held.
+bool loadRuns(const std::vector<std::string>& paths, std::vector<RunMedians>* runs) {
+  for (const std::string& path : paths) {
+    std::vector<SpanReport> reports;
+    if (!loadAll({path}, &reports)) {
+      return false;
+    }
+    for (const SpanReport& report : reports) {
+      runs->push_back(summarizeRun(report));
     }
   }
   return true;
@@ -143,42 +175,85 @@ int summary(const std::vector<std::string>& args) {
   return std::cout ? 0 : 1;
 }
 
+// The number after option i within [low, high) (low itself allowed when
+// lowIncluded); false when there is none.
+bool numberAfter(const std::vector<std::string>& args, size_t i, double low, bool lowIncluded,
+                 double high, double* value) {
+  if (i + 1 >= args.size()) {
+    return false;
+  }
+  const char* text = args[i + 1].c_str();
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0' && (lowIncluded ? *value >= low : *value > low) &&
+         *value < high;
+}
+
+// The options diff and noise share; false after a usage error, set in status.
+bool sharedOption(const std::vector<std::string>& args, size_t* i, DiffOptions* options,
+                  double* percent, int* status) {
+  if (args[*i] == "--fail-above") {
+    if (!numberAfter(args, (*i)++, 0, true, 1e9, percent)) {
+      *status = usageError("--fail-above needs a percentage, 0 or more");
+    }
+  } else if (args[*i] == "--alpha") {
+    if (!numberAfter(args, (*i)++, 0, false, 1, &options->alpha)) {
+      *status = usageError("--alpha needs a level above 0 and below 1");
+    }
+  } else if (args[*i] == "--min-spans") {
+    size_t count;
+    if (!countAfter(args, (*i)++, &count)) {
+      *status = usageError("--min-spans needs a number of spans, 1 or more");
+    }
+    options->minSpans = count;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 int diff(const std::vector<std::string>& args) {
   bool json = false;
-  std::string failAbove;  // as given, for the message
+  bool gated = false;
   double percent = 0;
-  size_t minSpans = 5;
-  std::vector<std::string> paths;
+  DiffOptions options;
+  std::vector<std::string> base, changed;
+  bool separated = false;  // "--" seen: the files after it are NEW
   for (size_t i = 0; i < args.size(); ++i) {
+    int status = 0;
+    const bool failAbove = args[i] == "--fail-above";
     if (args[i] == "--json") {
       json = true;
-    } else if (args[i] == "--fail-above") {
-      char* end = nullptr;
-      failAbove = i + 1 < args.size() ? args[++i] : "";
-      percent = std::strtod(failAbove.c_str(), &end);
-      if (end == failAbove.c_str() || *end != '\0' || !(percent >= 0 && percent < 1e300)) {
-        return usageError("--fail-above needs a percentage, 0 or more");
+    } else if (args[i] == "--" && !separated) {
+      separated = true;
+    } else if (sharedOption(args, &i, &options, &percent, &status)) {
+      if (status != 0) {
+        return status;
       }
-    } else if (args[i] == "--min-spans") {
-      if (!countAfter(args, i++, &minSpans)) {
-        return usageError("--min-spans needs a number of spans, 1 or more");
-      }
+      gated = gated || failAbove;
     } else if (isReport(args[i])) {
-      paths.push_back(args[i]);
+      (separated ? changed : base).push_back(args[i]);
     } else {
       return usageError("unknown option " + args[i]);
     }
   }
-  if (paths.size() != 2) {
-    return usageError("diff needs two report files, BASE and NEW");
+  if (!separated) {
+    if (base.size() != 2) {
+      return usageError("diff needs BASE and NEW, or BASE... -- NEW...");
+    }
+    changed.push_back(base.back());
+    base.pop_back();
+  } else if (base.empty() || changed.empty()) {
+    return usageError("diff needs a report before and after --");
   }
-  std::vector<SpanReport> before, after;
-  if (!loadAll({paths[0]}, &before) || !loadAll({paths[1]}, &after)) {
+  std::vector<RunMedians> before, after;
+  if (!loadRuns(base, &before) || !loadRuns(changed, &after)) {
     return 1;
   }
-  const std::vector<DiffRow> rows = compareRuns(summarize(before, false), summarize(after, false));
+  const std::vector<DiffRow> rows = compareRuns(before, after, options);
+  const Gate gate = judge(rows, percent, options.alpha);
   if (json) {
-    writeDiffJson(rows, std::cout);
+    writeDiffJson(rows, options.alpha, gated ? &gate : nullptr, percent, std::cout);
   } else {
     writeDiffTable(rows, std::cout);
   }
@@ -186,20 +261,66 @@ int diff(const std::vector<std::string>& args) {
   if (!std::cout) {
     return 1;
   }
-  if (failAbove.empty()) {
+  if (!gated) {
     return 0;
   }
-  const std::vector<const DiffRow*> slower = slowerThan(rows, percent, minSpans);
-  if (slower.empty()) {
+  char text[128];
+  if (!gate.canJudge) {
+    std::snprintf(text, sizeof text, "%zu section%s at alpha %g: %zu run%s before and %zu after",
+                  gate.compared, gate.compared == 1 ? "" : "s", options.alpha, before.size(),
+                  before.size() == 1 ? "" : "s", after.size());
+    std::cerr << "spanmill-report: too few runs to judge " << text << "; " << gate.runsNeeded
+              << " a side needed\n";
+    return 4;
+  }
+  if (gate.slower.empty()) {
     return 0;
   }
   std::string names;
-  for (const DiffRow* row : slower) {
+  for (const DiffRow* row : gate.slower) {
     names += (names.empty() ? "" : ", ") + sectionText(row->name, row->location) + " " +
-             percentText(row->medianChange);
+             changeText(row->change.estimate) + " " + intervalText(row->change);
   }
-  std::cerr << "spanmill-report: median grew by more than " << failAbove << "%: " << names << "\n";
+  std::snprintf(text, sizeof text, "%g", percent);
+  std::cerr << "spanmill-report: slower by more than " << text << "%: " << names << "\n";
   return 3;
+}
+
+int noise(const std::vector<std::string>& args) {
+  NoiseOptions options;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < args.size(); ++i) {
+    int status = 0;
+    if (args[i] == "--runs") {
+      if (!countAfter(args, i++, &options.aSide)) {
+        return usageError("--runs needs a number of runs, 1 or more");
+      }
+    } else if (sharedOption(args, &i, &options.diff, &options.percent, &status)) {
+      if (status != 0) {
+        return status;
+      }
+    } else if (isReport(args[i])) {
+      paths.push_back(args[i]);
+    } else {
+      return usageError("unknown option " + args[i]);
+    }
+  }
+  if (paths.empty()) {
+    return usageError("noise needs a report");
+  }
+  std::vector<RunMedians> runs;
+  if (!loadRuns(paths, &runs)) {
+    return 1;
+  }
+  const size_t aSide = options.aSide != 0 ? options.aSide : runs.size() / 2;
+  if (aSide == 0 || 2 * aSide > runs.size()) {
+    std::cerr << "spanmill-report: noise needs " << 2 * std::max<size_t>(aSide, 1)
+              << " runs or more, has " << runs.size() << "\n";
+    return 1;
+  }
+  writeNoiseTable(measureNoise(runs, options), options, std::cout);
+  std::cout.flush();
+  return std::cout ? 0 : 1;
 }
 
 // Writes the export to path. A regular file (or a new one) is written
@@ -258,7 +379,7 @@ int runReportCommand(int argc, char* argv[]) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.empty()) {
-    return usageError("which command: summary, diff or chrome?");
+    return usageError("which command: summary, diff, noise or chrome?");
   }
   const std::string command = args.front();
   args.erase(args.begin());
@@ -271,6 +392,9 @@ int runReportCommand(int argc, char* argv[]) {
   }
   if (command == "diff") {
     return diff(args);
+  }
+  if (command == "noise") {
+    return noise(args);
   }
   if (command == "chrome") {
     return chrome(args);

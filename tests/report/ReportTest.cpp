@@ -192,37 +192,6 @@ TEST(Summary, TableAndJson) {
   EXPECT_EQ(expected("summary.json"), json.str());
 }
 
-SummaryRow section(const char* name, uint64_t spans, double median, double total) {
-  SummaryRow row;
-  row.name = name;
-  row.count = spans;
-  row.median = row.p95 = median;
-  row.total = total;
-  return row;
-}
-
-// a's median doubles, b is gone, z's median was 0, c is new.
-TEST(Diff, SectionsSortedByTheChangeOfTheirTotalAndGatedByTheirMedian) {
-  const std::vector<DiffRow> rows =
-      compareRuns({section("a", 5, 100, 500), section("b", 5, 50, 250), section("z", 5, 0, 0)},
-                  {section("a", 5, 200, 1000), section("c", 1, 7, 7), section("z", 5, 3, 15)});
-  std::ostringstream table;
-  writeDiffTable(rows, table);
-  EXPECT_EQ(expected("diff.txt"), table.str());
-  std::ostringstream json;
-  writeDiffJson(rows, json);
-  EXPECT_NE(
-      std::string::npos,
-      json.str().find(R"({"section":"b","location":"","status":"removed","before":{"spans":5,)"
-                      R"("median_us":50,"p95_us":50,"total_us":250},"after":null,)"
-                      R"("median_change_pct":null,"total_change_us":-250})"))
-      << json.str();
-  ASSERT_EQ(1u, slowerThan(rows, 20, 5).size());
-  EXPECT_EQ("a", slowerThan(rows, 20, 5)[0]->name);
-  EXPECT_TRUE(slowerThan(rows, 100, 5).empty());  // not more than 100 %
-  EXPECT_TRUE(slowerThan(rows, 20, 6).empty());
-}
-
 std::string exported(const std::vector<SpanReport>& reports) {
   std::ostringstream out;
   writeChromeTrace(reports, out);
@@ -340,35 +309,66 @@ TEST_F(ReportCommand, AppendedRunsAndSelfTime) {
             report({"summary", all}).err);
 }
 
-// Five spans of a of micros each, and one of b.
-std::string fiveSpans(long long micros) {
+// runs reports one after another, each with five spans of a of micros and
+// one of b of 50 us.
+std::string appendedRuns(long long micros, int runs) {
   std::string rows;
   for (int i = 0; i < 5; ++i) {
     rows += "[" + std::to_string(i) + "," + std::to_string(micros) + ",0],";
   }
-  return R"({"sections":["a","b"],"pc":[["",0],["",1]],"threads":{"1":{"trace":[)" + rows +
-         "[9,50,1]]}}}";
+  std::string text;
+  for (int run = 0; run < runs; ++run) {
+    text += R"({"sections":["a","b"],"pc":[["",0],["",1]],"threads":{"1":{"trace":[)" + rows +
+            "[9,50,1]]}}}\n";
+  }
+  return text;
 }
 
-TEST_F(ReportCommand, DiffFailsAboveAGrowthOfTheMedian) {
-  writeFile(path("base.json"), fiveSpans(100));
-  writeFile(path("slower.json"), fiveSpans(200));
-  ProgramResult slower =
-      report({"diff", "--fail-above", "20", path("base.json"), path("slower.json")});
-  EXPECT_EQ(3, slower.exitStatus);
-  EXPECT_EQ("spanmill-report: median grew by more than 20%: a +100.0%\n", slower.err);
-  EXPECT_EQ(0, report({"diff", "--fail-above", "20", "--min-spans", "6", path("base.json"),
-                       path("slower.json")})
-                   .exitStatus);
-  EXPECT_EQ(0,
-            report({"diff", "--fail-above", "0", path("base.json"), path("base.json")}).exitStatus);
-  JSOM rows;
-  rows.fromString(report({"diff", "--json", path("base.json"), path("slower.json")}).out);
-  EXPECT_EQ(100, rows["rows"][0]["median_change_pct"].longValue(0));
-  for (const char* wrong : {"-1", "x", ""}) {
-    EXPECT_EQ(2, report({"diff", "--fail-above", wrong, "a", "b"}).exitStatus) << wrong;
+TEST_F(ReportCommand, DiffJudgesRunsAsSamples) {
+  writeFile(path("base.json"), appendedRuns(1000, 5));
+  writeFile(path("slower.json"), appendedRuns(1070, 5));
+  const std::string base = path("base.json"), slower = path("slower.json");
+  // Exactly 7 % is not above 7 %, however the ratio rounds.
+  EXPECT_EQ(0, report({"diff", "--fail-above", "7", base, slower}).exitStatus);
+  ProgramResult tripped = report({"diff", "--fail-above", "6.9", base, slower});
+  EXPECT_EQ(3, tripped.exitStatus);
+  EXPECT_EQ("spanmill-report: slower by more than 6.9%: a +7.0% [+7.0%, +7.0%]\n", tripped.err);
+
+  // The same five runs as five files give the same table and status.
+  std::vector<std::string> files = {"diff", "--fail-above", "6.9", base, "--"};
+  for (int run = 0; run < 5; ++run) {
+    files.push_back(path(("run" + std::to_string(run)).c_str()));
+    writeFile(files.back(), appendedRuns(1070, 1));
   }
-  EXPECT_EQ(2, report({"diff", path("base.json")}).exitStatus);
+  ProgramResult separate = report(files);
+  EXPECT_EQ(tripped.out, separate.out);
+  EXPECT_EQ(3, separate.exitStatus);
+
+  writeFile(path("one.json"), appendedRuns(2000, 1));
+  ProgramResult one = report({"diff", "--fail-above", "5", files.back(), path("one.json")});
+  EXPECT_EQ(4, one.exitStatus);
+  EXPECT_EQ(
+      "spanmill-report: too few runs to judge 2 sections at alpha 0.05: 1 run before and 1 "
+      "after; 5 a side needed\n",
+      one.err);
+  EXPECT_EQ(0, report({"diff", files.back(), path("one.json")}).exitStatus);  // no gate asked
+
+  JSOM rows;
+  rows.fromString(report({"diff", "--json", "--fail-above", "6.9", base, slower}).out);
+  EXPECT_EQ("slower", rows["rows"][0]["verdict"].stringValue(""));
+  EXPECT_EQ(5, rows["rows"][0]["run_medians_after_us"].size());
+  EXPECT_EQ("slower", rows["gate"]["outcome"].stringValue(""));
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{"--fail-above", "-1", base, slower},
+                                             {"--alpha", "1", base, slower},
+                                             {"--alpha", "0", base, slower},
+                                             {base},
+                                             {base, slower, slower},
+                                             {base, "--"}}) {
+    std::vector<std::string> args = {"diff"};
+    args.insert(args.end(), wrong.begin(), wrong.end());
+    EXPECT_EQ(2, report(args).exitStatus) << wrong[0];
+  }
 }
 
 TEST_F(ReportCommand, ABadReportIsNamedAndLeavesNoFile) {

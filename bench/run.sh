@@ -16,6 +16,8 @@
 #     benchmark;
 #   - spanmill-report's summary and chrome export of the ftrace report at
 #     most as long as spanmill took to write it;
+#   - spanmill-report diff of 10 runs against 10 (that report named 20
+#     times) at most twice as long as summary of the same 20 reports;
 #   - spanmill-tidy on each benchmark trace (written to /dev/null) at most as
 #     long as spanmill's conversion of it (report to /dev/null): the filter
 #     keeps up with the converter it feeds.
@@ -180,5 +182,24 @@ for command in summary chrome; do
     "$command" "$(values "$command" | minimum)" "$command_median" \
     "$(values "$command" | maximum)" "$span_median" "$verdict"
 done
+
+# Runs compared: 10 against 10, each the ftrace report, alternated with the
+# summary of those 20 reports.
+twenty=()
+for ((i = 0; i < 20; i++)); do
+  twenty+=("$REPORT")
+done
+for ((run = 0; run < RUNS; run++)); do
+  timed summary20 "$REPORTER" summary "${twenty[@]}"
+  timed diff10 "$REPORTER" diff "${twenty[@]:0:10}" -- "${twenty[@]:10}"
+done
+ratio=$(awk -v d="$(values diff10 | median)" -v s="$(values summary20 | median)" \
+  'BEGIN { printf "%.2f", d / s }')
+verdict=$(within "$ratio" 2) || status=1
+printf '  summary of 20 reports min/median/max %5d / %5d / %5d ms\n' \
+  "$(values summary20 | minimum)" "$(values summary20 | median)" "$(values summary20 | maximum)"
+printf '  diff 10 -- 10 reports min/median/max %5d / %5d / %5d ms\n' \
+  "$(values diff10 | minimum)" "$(values diff10 | median)" "$(values diff10 | maximum)"
+printf '  diff / summary = %s (target at most 2): %s\n' "$ratio" "$verdict"
 rm -f "$REPORT"
 exit $status

@@ -273,6 +273,19 @@ int diff(const std::vector<std::string>& args) {
               << " a side needed\n";
     return 4;
   }
+  // Sections the gate could not look at are named, so that a pass says
+  // what it covered.
+  std::string unjudged;
+  for (const DiffRow& row : rows) {
+    if (row.verdict == Verdict::kTooFewRuns || row.verdict == Verdict::kNoRatio) {
+      unjudged += (unjudged.empty() ? "" : ", ") + sectionText(row.name, row.location) + " (" +
+                  std::to_string(row.before.size()) + " -> " + std::to_string(row.after.size()) +
+                  (row.verdict == Verdict::kNoRatio ? " runs, a median of 0 us)" : " runs)");
+    }
+  }
+  if (!unjudged.empty()) {
+    std::cerr << "spanmill-report: not judged: " << unjudged << "\n";
+  }
   if (gate.slower.empty()) {
     return 0;
   }

@@ -1,5 +1,9 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -173,6 +177,60 @@ TEST(Noise, TheFactorCaughtIsWhereTheGateTrips) {
   EXPECT_EQ(2u, noise.sections.size());
   options.aSide = 3;  // too few a side for any interval
   EXPECT_TRUE(std::isnan(measureNoise(runs(a, b, 0), options).sections[0].caught));
+}
+
+std::vector<RunMedians> noiseRuns(const char* name) {
+  std::vector<SpanReport> reports;
+  std::string error;
+  size_t failed;
+  EXPECT_TRUE(
+      loadSpanReports(ORVEL_TEST_DATA "/noise/" + std::string(name), &reports, &error, &failed))
+      << error;
+  std::vector<RunMedians> runs;
+  for (const SpanReport& report : reports) {
+    runs.push_back(summarizeRun(report));
+  }
+  return runs;
+}
+
+// Real captures (tests/data/noise): 20 runs of a program, and 20 of it with
+// layout made twice as slow, which makes frame slower too; draw is
+// unchanged. Five runs against five, drawn at random.
+TEST(Diff, TheGateOnRealNoise) {
+  const std::vector<RunMedians> same = noiseRuns("same.json"), doubled = noiseRuns("doubled.json");
+  ASSERT_EQ(20u, same.size());
+  ASSERT_EQ(20u, doubled.size());
+  std::mt19937 engine(7);
+  const size_t draws = 1000;
+  size_t falseAlarms = 0, caught = 0, wronglyNamed = 0;
+  for (size_t draw = 0; draw < draws; ++draw) {
+    std::vector<size_t> order(same.size());
+    std::iota(order.begin(), order.end(), 0);
+    for (size_t i = 0; i < 10; ++i) {
+      std::swap(order[i], order[i + engine() % (order.size() - i)]);
+    }
+    std::vector<RunMedians> base, again, slower;
+    for (size_t i = 0; i < 5; ++i) {
+      base.push_back(same[order[i]]);
+      again.push_back(same[order[5 + i]]);
+      slower.push_back(doubled[order[5 + i]]);
+    }
+    const std::vector<DiffRow> identical = compareRuns(base, again, DiffOptions{});
+    falseAlarms += !judge(identical, 5, 0.05).slower.empty();
+    const std::vector<DiffRow> changed = compareRuns(base, slower, DiffOptions{});
+    const Gate gate = judge(changed, 5, 0.05);
+    ASSERT_TRUE(gate.canJudge);
+    caught += std::any_of(gate.slower.begin(), gate.slower.end(),
+                          [](const DiffRow* row) { return row->name == "layout"; });
+    wronglyNamed += std::any_of(gate.slower.begin(), gate.slower.end(),
+                                [](const DiffRow* row) { return row->name == "draw"; });
+  }
+  std::printf(
+      "identical code tripped on %zu of %zu draws; layout doubled named on %zu, draw on %zu\n",
+      falseAlarms, draws, caught, wronglyNamed);
+  EXPECT_LE(falseAlarms, draws / 20);
+  EXPECT_GE(caught, draws * 95 / 100);
+  EXPECT_EQ(0u, wronglyNamed);
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ TEST(Diff, RunsNeededGrowWithTheSectionsHolmCountsAcross) {
   for (const auto& [sections, runs] : cases) {
     EXPECT_EQ(runs, runsNeeded(sections, 0.05)) << sections;
   }
+  EXPECT_EQ(4u, runsNeeded(1, 2.0 / 70));  // a p-value of exactly alpha passes
   EXPECT_FALSE(changeAbove(1070.0 / 1000, 7));
   EXPECT_TRUE(changeAbove(1.0700001, 7));
   EXPECT_FALSE(changeAbove(NAN, 0));
@@ -173,7 +174,10 @@ TEST(Noise, TheFactorCaughtIsWhereTheGateTrips) {
   NoiseOptions options;
   options.aSide = 4;
   const Noise noise = measureNoise(runs(a, b, 0), options);
-  EXPECT_EQ(1000u, noise.splits);  // of 12! / (4! 4! 4!) = 34650, drawn
+  EXPECT_EQ(1000u, noise.splits);  // drawn, of C(12, 4) C(8, 4)
+  EXPECT_EQ(34650, noise.ways);
+  options.aSide = 6;  // C(12, 6) = 924 splits, every one
+  EXPECT_EQ(924u, measureNoise(runs(a, b, 0), options).splits);
   EXPECT_EQ(2u, noise.sections.size());
   options.aSide = 3;  // too few a side for any interval
   EXPECT_TRUE(std::isnan(measureNoise(runs(a, b, 0), options).sections[0].caught));

@@ -179,6 +179,8 @@ TEST(Noise, TheFactorCaughtIsWhereTheGateTrips) {
   options.aSide = 6;  // C(12, 6) = 924 splits, every one
   EXPECT_EQ(924u, measureNoise(runs(a, b, 0), options).splits);
   EXPECT_EQ(2u, noise.sections.size());
+  options.aSide = 7;  // more than half: nothing to split
+  EXPECT_EQ(0u, measureNoise(runs(a, b, 0), options).splits);
   options.aSide = 3;  // too few a side for any interval
   EXPECT_TRUE(std::isnan(measureNoise(runs(a, b, 0), options).sections[0].caught));
 }

@@ -36,7 +36,8 @@ std::string errorOf(const std::string& text) {
   if (readSpanReports(text, &reports, &error, &failed)) {
     return "";
   }
-  return (failed > 1 ? "#" + std::to_string(failed) + ": " : "") + error;
+  return (failed > 1 ? "#" + std::to_string(failed) + ": " : "") +
+         (error.empty() ? "(failed without saying why)" : error);
 }
 
 TEST(SpanReport, ReadsWhatSpanmillWrites) {

@@ -44,8 +44,8 @@ bool nextCombination(std::vector<size_t>* indices, size_t n) {
 }
 
 // Every ordered split of n runs into two halves of k, as lists of indices.
-std::vector<std::pair<std::vector<size_t>, std::vector<size_t>>> everySplit(size_t n, size_t k) {
-  std::vector<std::pair<std::vector<size_t>, std::vector<size_t>>> splits;
+std::vector<Split> everySplit(size_t n, size_t k) {
+  std::vector<Split> splits;
   std::vector<size_t> first(k);
   std::iota(first.begin(), first.end(), 0);
   do {
@@ -73,10 +73,9 @@ std::vector<std::pair<std::vector<size_t>, std::vector<size_t>>> everySplit(size
 // Splits drawn at random by a partial Fisher-Yates shuffle. The engine is
 // specified to the bit, unlike the library's distributions, so every
 // build draws the same splits.
-std::vector<std::pair<std::vector<size_t>, std::vector<size_t>>> drawnSplits(size_t n, size_t k,
-                                                                             size_t draws) {
+std::vector<Split> drawnSplits(size_t n, size_t k, size_t draws) {
   std::mt19937 engine(1);
-  std::vector<std::pair<std::vector<size_t>, std::vector<size_t>>> splits;
+  std::vector<Split> splits;
   std::vector<size_t> order(n);
   for (size_t d = 0; d < draws; ++d) {
     std::iota(order.begin(), order.end(), 0);
@@ -112,6 +111,14 @@ double factorCaught(const DiffRow& row, size_t judged, double alpha, double perc
   return std::max(1 / ratios[strict - 1], (1 + percent / 100) / ratios[k - 1]);
 }
 
+std::vector<Split> splitRuns(size_t n, size_t k, size_t draws) {
+  if (k == 0 || 2 * k > n) {
+    return {};
+  }
+  const double ways = choose(n, k) * choose(n - k, k);
+  return ways <= static_cast<double>(draws) ? everySplit(n, k) : drawnSplits(n, k, draws);
+}
+
 Noise measureNoise(const std::vector<RunMedians>& runs, const NoiseOptions& options) {
   Noise noise;
   noise.runs = runs.size();
@@ -121,9 +128,7 @@ Noise measureNoise(const std::vector<RunMedians>& runs, const NoiseOptions& opti
     return noise;
   }
   noise.ways = choose(runs.size(), k) * choose(runs.size() - k, k);
-  const auto splits = noise.ways <= static_cast<double>(options.draws)
-                          ? everySplit(runs.size(), k)
-                          : drawnSplits(runs.size(), k, options.draws);
+  const std::vector<Split> splits = splitRuns(runs.size(), k, options.draws);
   noise.splits = splits.size();
   std::map<SectionKey, std::vector<double>> caught;  // per split, NaN where never
   for (const auto& [first, second] : splits) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "report/Diff.h"
@@ -42,6 +43,14 @@ struct Noise {
   size_t undecided = 0;                // splits on which it could not judge
   std::vector<NoiseSection> sections;  // by name and location
 };
+
+// Two halves of k runs each, as indices of the runs, first and second.
+using Split = std::pair<std::vector<size_t>, std::vector<size_t>>;
+
+// Every ordered split of n runs into two halves of k when there are at most
+// draws of them, else draws splits drawn at random, the same from one call
+// to the next; none unless 2 k <= n and k >= 1.
+std::vector<Split> splitRuns(size_t n, size_t k, size_t draws);
 
 // Needs 2 aSide runs or more. The splits drawn at random are the same from
 // one call to the next.

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <numeric>
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -176,13 +178,37 @@ TEST(Noise, TheFactorCaughtIsWhereTheGateTrips) {
   const Noise noise = measureNoise(runs(a, b, 0), options);
   EXPECT_EQ(1000u, noise.splits);  // drawn, of C(12, 4) C(8, 4)
   EXPECT_EQ(34650, noise.ways);
-  options.aSide = 6;  // C(12, 6) = 924 splits, every one
-  EXPECT_EQ(924u, measureNoise(runs(a, b, 0), options).splits);
   EXPECT_EQ(2u, noise.sections.size());
-  options.aSide = 7;  // more than half: nothing to split
-  EXPECT_EQ(0u, measureNoise(runs(a, b, 0), options).splits);
   options.aSide = 3;  // too few a side for any interval
   EXPECT_TRUE(std::isnan(measureNoise(runs(a, b, 0), options).sections[0].caught));
+}
+
+// Halves never share a run; drawn ones put every run in either half; every
+// split is listed once.
+TEST(Noise, Splits) {
+  const std::tuple<size_t, size_t, size_t> cases[] = {{12, 4, 1000}, {12, 6, 924}, {8, 4, 70},
+                                                      {5, 2, 30},    {12, 7, 0},   {4, 0, 0}};
+  for (const auto& [n, k, count] : cases) {
+    const std::vector<Split> splits = splitRuns(n, k, 1000);
+    EXPECT_EQ(count, splits.size()) << n << " " << k;
+    std::set<Split> distinct;
+    std::vector<int> inFirst(n), inSecond(n);
+    for (const Split& split : splits) {
+      std::set<size_t> both(split.first.begin(), split.first.end());
+      both.insert(split.second.begin(), split.second.end());
+      EXPECT_EQ(2 * k, both.size());
+      distinct.insert(split);
+      for (size_t i = 0; i < k; ++i) {
+        ++inFirst[split.first[i]];
+        ++inSecond[split.second[i]];
+      }
+    }
+    EXPECT_EQ(count < 1000 ? count : distinct.size(), distinct.size());
+    for (size_t run = 0; run < n && count > 0; ++run) {
+      EXPECT_GT(inFirst[run], 0) << run;
+      EXPECT_GT(inSecond[run], 0) << run;
+    }
+  }
 }
 
 std::vector<RunMedians> noiseRuns(const char* name) {

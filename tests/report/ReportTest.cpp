@@ -372,6 +372,20 @@ TEST_F(ReportCommand, DiffJudgesRunsAsSamples) {
   }
 }
 
+TEST_F(ReportCommand, NoiseSplitsTheRunsOfOneSide) {
+  const std::string same = ORVEL_TEST_DATA "/noise/same.json";
+  ProgramResult halves = report({"noise", same});
+  EXPECT_EQ(0, halves.exitStatus) << halves.err;
+  EXPECT_EQ(0u, halves.out.find("20 runs: 1000 splits into 10 against 10, drawn at random\n"
+                                "--fail-above 5 at alpha 0.05: tripped on "))
+      << halves.out;
+  writeFile(path("one.json"), appendedRuns(1000, 1));
+  ProgramResult one = report({"noise", path("one.json")});
+  EXPECT_EQ(1, one.exitStatus);
+  EXPECT_EQ("spanmill-report: noise needs 2 runs or more, has 1\n", one.err);
+  EXPECT_EQ(2, report({"noise", "--runs", "0", same}).exitStatus);
+}
+
 TEST_F(ReportCommand, ABadReportIsNamedAndLeavesNoFile) {
   writeFile(path("good.json"), "{\"sections\":[],\"pc\":[],\"threads\":{}}");
   writeFile(path("bad.json"), "{\"sections\":[],\"pc\":[]}");

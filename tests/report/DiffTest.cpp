@@ -125,6 +125,9 @@ TEST(Diff, VerdictsAndTheGate) {
   EXPECT_DOUBLE_EQ(12, rows[0].medianBefore);
   EXPECT_EQ(Verdict::kNotSignificant, rows[1].verdict);
   EXPECT_EQ(Verdict::kRemoved, rows[2].verdict);
+  DiffOptions atP;  // a p-value of exactly alpha is significant
+  atP.alpha = rows[0].adjustedP;
+  EXPECT_EQ(Verdict::kSlower, compareRuns(before, after, atP)[0].verdict);
   // The third smallest of the ratios 20/14, 20/13, 22/14, ...: above +57 %,
   // not above +58 %.
   EXPECT_DOUBLE_EQ(22.0 / 14, rows[0].change.low);

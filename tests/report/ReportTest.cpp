@@ -384,6 +384,7 @@ TEST_F(ReportCommand, NoiseSplitsTheRunsOfOneSide) {
   EXPECT_EQ(1, one.exitStatus);
   EXPECT_EQ("spanmill-report: noise needs 2 runs or more, has 1\n", one.err);
   EXPECT_EQ(2, report({"noise", "--runs", "0", same}).exitStatus);
+  EXPECT_EQ(2, report({"noise", "--alpha", "1", same}).exitStatus);
 }
 
 TEST_F(ReportCommand, ABadReportIsNamedAndLeavesNoFile) {

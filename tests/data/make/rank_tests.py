@@ -108,8 +108,10 @@ CASES = [
     (list(range(100, 110)), [v + 3.5 for v in range(100, 110)], 0.05),
 ]
 
-# Beyond the exact range of the C++ side: 35 against 35, with ties.
+# 32 against 32, the most the C++ side counts exactly, then beyond: 35
+# against 35, with ties.
 LARGE = [
+    ([100 + (i * 7) % 23 for i in range(32)], [103 + (i * 5) % 19 for i in range(32)]),
     ([100 + (i * 7) % 23 for i in range(35)], [104 + (i * 5) % 19 for i in range(35)]),
     ([100 + i // 2 for i in range(35)], [101 + i // 2 for i in range(35)]),
 ]

@@ -266,6 +266,10 @@ int diff(const std::vector<std::string>& args) {
     return 0;
   }
   char text[128];
+  if (!gate.canJudge && gate.compared == 0) {
+    std::cerr << "spanmill-report: nothing to judge: no section is in both BASE and NEW\n";
+    return 4;
+  }
   if (!gate.canJudge) {
     std::snprintf(text, sizeof text, "%zu section%s at alpha %g: %zu run%s before and %zu after",
                   gate.compared, gate.compared == 1 ? "" : "s", options.alpha, before.size(),

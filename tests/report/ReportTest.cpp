@@ -353,6 +353,9 @@ TEST_F(ReportCommand, DiffJudgesRunsAsSamples) {
       "after; 5 a side needed\n",
       one.err);
   EXPECT_EQ(0, report({"diff", files.back(), path("one.json")}).exitStatus);  // no gate asked
+  writeFile(path("empty.json"), R"({"sections":[],"pc":[],"threads":{}})");
+  EXPECT_EQ("spanmill-report: nothing to judge: no section is in both BASE and NEW\n",
+            report({"diff", "--fail-above", "5", path("empty.json"), base}).err);
 
   JSOM rows;
   rows.fromString(report({"diff", "--json", "--fail-above", "6.9", base, slower}).out);

@@ -1,6 +1,6 @@
-// spanmill-report's reader, summary, comparison and export on any text: no
-// crash, and whatever a report holds, the export is strict JSON in valid
-// UTF-8.
+// spanmill-report's reader, summary, comparison of runs, noise and export
+// on any text: no crash, and whatever a report holds, the export is strict
+// JSON in valid UTF-8.
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -9,6 +9,7 @@
 
 #include "report/ChromeTrace.h"
 #include "report/Diff.h"
+#include "report/Noise.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
 
@@ -30,9 +31,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (bool byThread : {false, true}) {
     orvel::writeSummaryJson(orvel::summarize(reports, byThread), byThread, out);
   }
-  const std::vector<orvel::SummaryRow> rows = orvel::summarize(reports, false);
-  orvel::writeDiffTable(orvel::compareRuns(rows, {}), out);
-  orvel::writeDiffJson(orvel::compareRuns({}, rows), out);
+  // The reports as runs, the first half before, the rest after.
+  std::vector<orvel::RunMedians> before, after;
+  for (size_t i = 0; i < reports.size(); ++i) {
+    (2 * i < reports.size() ? before : after).push_back(orvel::summarizeRun(reports[i]));
+  }
+  const std::vector<orvel::DiffRow> rows = orvel::compareRuns(before, after, {});
+  const orvel::Gate gate = orvel::judge(rows, 5, 0.05);
+  for (const orvel::DiffRow& row : rows) {
+    const orvel::RatioChange& change = row.change;
+    if (row.p < 0 || row.p > 1 || change.low > change.estimate || change.estimate > change.high) {
+      std::abort();  // a p-value is a chance; the estimate lies in its interval
+    }
+  }
+  orvel::writeDiffTable(rows, out);
+  orvel::writeDiffJson(rows, 0.05, &gate, 5, out);
+  before.insert(before.end(), after.begin(), after.end());
+  orvel::NoiseOptions noise;
+  noise.draws = 20;
+  orvel::writeNoiseTable(orvel::measureNoise(before, noise), noise, out);
   out.str("");
   orvel::writeChromeTrace(reports, out);
   // Strict: no raw control byte but the line feeds between events, and only

@@ -18,14 +18,6 @@ namespace {
 
 using SectionKey = std::pair<std::string, std::string>;
 
-double choose(size_t n, size_t k) {
-  double ways = 1;
-  for (size_t i = 1; i <= k; ++i) {
-    ways = ways * static_cast<double>(n - k + i) / static_cast<double>(i);
-  }
-  return ways;
-}
-
 // Steps indices (ascending, below n) to the next combination in
 // lexicographic order; false after the last.
 bool nextCombination(std::vector<size_t>* indices, size_t n) {
@@ -115,7 +107,7 @@ std::vector<Split> splitRuns(size_t n, size_t k, size_t draws) {
   if (k == 0 || 2 * k > n) {
     return {};
   }
-  const double ways = choose(n, k) * choose(n - k, k);
+  const double ways = binomial(n, k) * binomial(n - k, k);
   return ways <= static_cast<double>(draws) ? everySplit(n, k) : drawnSplits(n, k, draws);
 }
 
@@ -127,7 +119,7 @@ Noise measureNoise(const std::vector<RunMedians>& runs, const NoiseOptions& opti
   if (k == 0 || 2 * k > runs.size()) {
     return noise;
   }
-  noise.ways = choose(runs.size(), k) * choose(runs.size() - k, k);
+  noise.ways = binomial(runs.size(), k) * binomial(runs.size() - k, k);
   const std::vector<Split> splits = splitRuns(runs.size(), k, options.draws);
   noise.splits = splits.size();
   std::map<SectionKey, std::vector<double>> caught;  // per split, NaN where never

@@ -105,12 +105,16 @@ double mannWhitneyP(const std::vector<double>& x, const std::vector<double>& y) 
   return z <= 0 ? 1 : std::min(1.0, std::erfc(z / std::sqrt(2.0)));
 }
 
-double smallestP(size_t m, size_t n) {
-  double ways = 1;  // C(m + n, m), built up as C(n + i, i)
-  for (size_t i = 1; i <= m; ++i) {
-    ways = ways * static_cast<double>(n + i) / static_cast<double>(i);
+double binomial(size_t n, size_t k) {
+  double ways = 1;  // built up as C(n - k + i, i)
+  for (size_t i = 1; i <= k; ++i) {
+    ways = ways * static_cast<double>(n - k + i) / static_cast<double>(i);
   }
-  return std::min(1.0, 2 / ways);
+  return ways;
+}
+
+double smallestP(size_t m, size_t n) {
+  return std::min(1.0, 2 / binomial(m + n, m));
 }
 
 size_t intervalRank(size_t m, size_t n, double alpha) {

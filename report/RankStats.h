@@ -28,6 +28,10 @@ constexpr size_t kExactRankValues = 64;
 // empty.
 double mannWhitneyP(const std::vector<double>& x, const std::vector<double>& y);
 
+// C(n, k), the number of ways to choose k of n, as a double: it is used as a
+// count of splits and in chances, where its rounding past 2^53 is harmless.
+double binomial(size_t n, size_t k);
+
 // The smallest p-value mannWhitneyP gives for samples of sizes m and n
 // (those that do not overlap): 2 / C(m + n, m), at most 1.
 double smallestP(size_t m, size_t n);

@@ -385,10 +385,13 @@ bool Reader::thread(SpanReport::Thread* thread) {
         if (!expect('[')) {
           return false;
         }
-        // Room for the rows at once, where spanmill's compact form tells
-        // where the trace ends: no row is shorter than "[0,0,0],".
-        const size_t end = text.find("]]", at);
-        if (end != std::string::npos) {
+        // Room for the rows at once where spanmill's compact form tells
+        // where the trace ends, "]]}": no row is shorter than "[0,0,0],".
+        // Rows hold no '}', so the search stops at this thread's end and
+        // reading stays linear in the threads, however the report is laid
+        // out. Other layouts, whose rows are longer, get no guess.
+        const size_t end = text.find('}', at);
+        if (end != std::string::npos && end - at >= 2 && text.compare(end - 2, 2, "]]") == 0) {
           thread->spans.reserve((end - at) / 8 + 1);
         }
         if (!take(']')) {

@@ -140,27 +140,14 @@ Noise measureNoise(const std::vector<RunMedians>& runs, const NoiseOptions& opti
               : factorCaught(row, gate.judged, options.diff.alpha, options.percent));
     }
   }
-  for (const RunMedians& run : runs) {
-    for (const RunSection& section : run) {
-      if (section.spans >= options.diff.minSpans) {
-        caught[{section.name, section.location}];  // a section of runs that no split compared
-      }
-    }
-  }
-  for (auto& [key, factors] : caught) {
+  // Every section with its run medians: the runs compared with none.
+  for (DiffRow& row : compareRuns(runs, {}, options.diff)) {
     NoiseSection section;
-    section.name = key.first;
-    section.location = key.second;
-    for (const RunMedians& run : runs) {
-      for (const RunSection& in : run) {
-        if (in.name == key.first && in.location == key.second &&
-            in.spans >= options.diff.minSpans) {
-          section.medians.push_back(in.median);
-        }
-      }
-    }
-    std::vector<double> sorted = section.medians;
-    section.median = medianOf(&sorted);
+    section.name = std::move(row.name);
+    section.location = std::move(row.location);
+    section.medians = std::move(row.before);
+    section.median = row.medianBefore;
+    const std::vector<double>& factors = caught[{section.name, section.location}];
     // Splits that could never name it count as the largest factors.
     std::vector<double> known;
     for (double factor : factors) {

@@ -1,6 +1,7 @@
 // spanmill-report's reader, summary, comparison of runs, noise and export
 // on any text: no crash, and whatever a report holds, the export is strict
 // JSON in valid UTF-8.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -29,7 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::ostringstream out;
   for (bool byThread : {false, true}) {
-    orvel::writeSummaryJson(orvel::summarize(reports, byThread), byThread, out);
+    const orvel::Summary summary = orvel::summarize(reports, byThread);
+    for (const orvel::SummaryRow& row : summary.rows) {
+      if (!(row.self >= 0 && row.self <= std::max(0.0, row.total))) {
+        std::abort();  // self time lies within [0, total]
+      }
+    }
+    orvel::writeSummaryJson(summary, byThread, out);
   }
   // The reports as runs, the first half before, the rest after.
   std::vector<orvel::RunMedians> before, after;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "report/JsonText.h"
+#include "report/SectionIndex.h"
 #include "report/Summary.h"
 #include "report/TextTable.h"
 
@@ -108,26 +109,24 @@ void appendMedians(const char* label, const std::vector<double>& medians, double
 }  // namespace
 
 RunMedians summarizeRun(const SpanReport& report) {
-  // Sections are found by their text once per "pc" row, not once per span.
-  std::map<SectionKey, size_t> byKey;
-  std::vector<size_t> sectionOfPc(report.pcs.size());
-  for (size_t pc = 0; pc < report.pcs.size(); ++pc) {
-    const SectionKey key{report.sections[report.pcs[pc].nameIndex], report.pcs[pc].location};
-    sectionOfPc[pc] = byKey.emplace(key, byKey.size()).first->second;
-  }
-  std::vector<std::vector<long long>> durations(byKey.size());
+  SectionIndex index;
+  const std::vector<uint32_t>& sectionOfPc = index.idsOf(report);
+  std::vector<std::vector<long long>> durations(index.size());
   for (const SpanReport::Thread& thread : report.threads) {
     for (const SpanReport::Span& span : thread.spans) {
       durations[sectionOfPc[span.pc]].push_back(span.micros);
     }
   }
   RunMedians run;
-  for (const auto& [key, index] : byKey) {
-    if (!durations[index].empty()) {
-      const uint64_t spans = durations[index].size();
-      run.push_back({key.first, key.second, spans, medianOf(&durations[index])});
+  for (uint32_t id = 0; id < index.size(); ++id) {
+    if (!durations[id].empty()) {
+      const uint64_t spans = durations[id].size();
+      run.push_back({index[id].name, index[id].location, spans, medianOf(&durations[id])});
     }
   }
+  std::sort(run.begin(), run.end(), [](const RunSection& a, const RunSection& b) {
+    return std::tie(a.name, a.location) < std::tie(b.name, b.location);
+  });
   return run;
 }
 

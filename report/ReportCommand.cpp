@@ -74,6 +74,19 @@ int usageError(const std::string& message) {
   return 2;
 }
 
+// Flushes standard output: 0, or 1 after saying that it could not be
+// written (a full disk, a closed pipe).
+int finishOutput() {
+  errno = 0;
+  std::cout.flush();
+  if (std::cout) {
+    return 0;
+  }
+  std::cerr << "spanmill-report: cannot write to standard output"
+            << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+  return 1;
+}
+
 // Reads every report of every file, or says what is wrong with the first
 // that is not one: nothing is written before all have been read. A file
 // of several reports names them FILE#1, FILE#2, ...
@@ -163,17 +176,16 @@ int summary(const std::vector<std::string>& args) {
   if (int status = readReports("summary", paths, &reports); status != 0) {
     return status;
   }
-  std::vector<SummaryRow> rows = summarize(reports, byThread);
-  if (top > 0 && rows.size() > top) {
-    rows.resize(top);
+  Summary result = summarize(reports, byThread);
+  if (top > 0 && result.rows.size() > top) {
+    result.rows.resize(top);
   }
   if (json) {
-    writeSummaryJson(rows, byThread, std::cout);
+    writeSummaryJson(result, byThread, std::cout);
   } else {
-    writeSummaryTable(rows, byThread, std::cout);
+    writeSummaryTable(result, byThread, std::cout);
   }
-  std::cout.flush();
-  return std::cout ? 0 : 1;
+  return finishOutput();
 }
 
 // The number after option i within [low, high) (low itself allowed when
@@ -258,8 +270,7 @@ int diff(const std::vector<std::string>& args) {
   } else {
     writeDiffTable(rows, std::cout);
   }
-  std::cout.flush();
-  if (!std::cout) {
+  if (finishOutput() != 0) {
     return 1;
   }
   if (!gated) {
@@ -337,8 +348,7 @@ int noise(const std::vector<std::string>& args) {
     return 1;
   }
   writeNoiseTable(measureNoise(runs, options), options, std::cout);
-  std::cout.flush();
-  return std::cout ? 0 : 1;
+  return finishOutput();
 }
 
 // Writes the export to path. A regular file (or a new one) is written
@@ -387,8 +397,7 @@ int chrome(const std::vector<std::string>& args) {
     return writeExport(reports, output);
   }
   writeChromeTrace(reports, std::cout);
-  std::cout.flush();
-  return std::cout ? 0 : 1;
+  return finishOutput();
 }
 
 }  // namespace

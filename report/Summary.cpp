@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <ostream>
 #include <tuple>
-#include <unordered_map>
 
 #include "report/JsonText.h"
+#include "report/Nesting.h"
+#include "report/SectionIndex.h"
 #include "report/TextTable.h"
 
 namespace orvel {
@@ -25,6 +26,8 @@ void fill(std::vector<long long>* durations, SummaryRow* row) {
     total += static_cast<double>(micros);
   }
   row->total = total;
+  // Within [0, total] even where spans ended before they began.
+  row->self = std::min(row->self, std::max(0.0, total));
   row->mean = total / static_cast<double>(n);
   row->min = static_cast<double>(*std::min_element(d.begin(), d.end()));
   row->max = static_cast<double>(*std::max_element(d.begin(), d.end()));
@@ -56,112 +59,59 @@ std::string durationText(double micros) {
   return text;
 }
 
-std::vector<long long> selfTimes(const std::vector<SpanReport::Span>& spans) {
-  std::vector<long long> self(spans.size());
-  std::vector<double> begin(spans.size());  // in whole microseconds
-  std::vector<uint32_t> order(spans.size());
-  for (size_t i = 0; i < spans.size(); ++i) {
-    self[i] = spans[i].micros;
-    begin[i] = std::round(spans[i].start * 1e6);
-    order[i] = static_cast<uint32_t>(i);
-  }
-  auto end = [&](uint32_t i) { return begin[i] + static_cast<double>(spans[i].micros); };
-  // Outer spans first: by start, then the longest first. Of two equal
-  // spans the later one ended last (spanmill writes a span when it ends),
-  // so it is the outer one.
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    return std::tie(begin[a], spans[b].micros, b) < std::tie(begin[b], spans[a].micros, a);
-  });
-  // The spans that enclose the one at hand, innermost last.
-  std::vector<uint32_t> open;
-  for (uint32_t i : order) {
-    while (!open.empty() && !(begin[i] < end(open.back()) && end(i) <= end(open.back()) + 1)) {
-      open.pop_back();
-    }
-    if (!open.empty()) {
-      self[open.back()] -= spans[i].micros;
-    }
-    open.push_back(i);
-  }
-  for (long long& micros : self) {
-    micros = std::max(micros, 0LL);
-  }
-  return self;
-}
-
-std::vector<SummaryRow> summarize(const std::vector<SpanReport>& reports, bool byThread) {
-  std::vector<SummaryRow> rows;
+Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
+  Summary summary;
   std::vector<std::vector<long long>> durations;
-  // Rows are found by their text (name, location, thread) once per "pc"
-  // row and thread, not once per span.
-  std::unordered_map<std::string, size_t> byKey;
+  SectionIndex sections;
+  // A row per section, or per section and thread: rowOf[id] is the row of
+  // section id where stamp[id] says it is the current thread's, so that a
+  // thread costs what its spans cost, not the number of sections.
+  std::vector<size_t> rowOf;
+  std::vector<size_t> stamp;
+  size_t threads = 0;
   for (const SpanReport& report : reports) {
-    std::vector<size_t> rowOfPc;
-    bool mapped = false;  // without threads, one map serves the whole report
+    const std::vector<uint32_t>& sectionOfPc = sections.idsOf(report);
+    rowOf.resize(sections.size());
+    stamp.resize(sections.size(), 0);
     for (const SpanReport::Thread& thread : report.threads) {
-      if (byThread || !mapped) {
-        mapped = true;
-        const std::string threadName = !byThread            ? ""
-                                       : reports.size() > 1 ? report.name + ":" + thread.tid
-                                                            : thread.tid;
-        rowOfPc.assign(report.pcs.size(), 0);
-        for (size_t pc = 0; pc < report.pcs.size(); ++pc) {
-          const std::string& name = report.sections[report.pcs[pc].nameIndex];
-          const std::string& location = report.pcs[pc].location;
-          std::string key = name;
-          key.push_back('\0');
-          key += location;
-          key.push_back('\0');
-          key += threadName;
-          auto found = byKey.emplace(std::move(key), rows.size());
-          if (found.second) {
-            rows.push_back(SummaryRow{name, location, threadName});
-            durations.emplace_back();
-          }
-          rowOfPc[pc] = found.first->second;
-        }
-      }
+      threads += byThread;
+      const std::string threadName = !byThread            ? ""
+                                     : reports.size() > 1 ? report.name + ":" + thread.tid
+                                                          : thread.tid;
       const std::vector<long long> self = selfTimes(thread.spans);
       for (size_t i = 0; i < thread.spans.size(); ++i) {
-        const size_t row = rowOfPc[thread.spans[i].pc];
-        durations[row].push_back(thread.spans[i].micros);
-        rows[row].self += static_cast<double>(self[i]);
+        const uint32_t id = sectionOfPc[thread.spans[i].pc];
+        if (stamp[id] != threads + 1) {
+          stamp[id] = threads + 1;
+          rowOf[id] = summary.rows.size();
+          summary.rows.push_back(SummaryRow{sections[id].name, sections[id].location, threadName});
+          durations.emplace_back();
+        }
+        durations[rowOf[id]].push_back(thread.spans[i].micros);
+        summary.rows[rowOf[id]].self += static_cast<double>(self[i]);
       }
     }
   }
-  // Rows of "pc" entries that no span refers to have no statistics.
-  size_t kept = 0;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (!durations[i].empty()) {
-      if (kept != i) {
-        rows[kept] = std::move(rows[i]);
-        durations[kept] = std::move(durations[i]);
-      }
-      ++kept;
-    }
+  for (size_t i = 0; i < summary.rows.size(); ++i) {
+    fill(&durations[i], &summary.rows[i]);
+    summary.total += summary.rows[i].total;
+    summary.self += summary.rows[i].self;
   }
-  rows.resize(kept);
-  durations.resize(kept);
-  double total = 0;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    fill(&durations[i], &rows[i]);
-    total += rows[i].total;
+  for (SummaryRow& row : summary.rows) {
+    row.share = summary.self != 0 ? row.self / summary.self : 0;
   }
-  for (SummaryRow& row : rows) {
-    row.share = total != 0 ? row.total / total : 0;
-  }
-  std::sort(rows.begin(), rows.end(), [](const SummaryRow& a, const SummaryRow& b) {
+  std::sort(summary.rows.begin(), summary.rows.end(), [](const SummaryRow& a, const SummaryRow& b) {
     return std::tie(b.total, a.name, a.location, a.thread) <
            std::tie(a.total, b.name, b.location, b.thread);
   });
-  return rows;
+  return summary;
 }
 
-void writeSummaryTable(const std::vector<SummaryRow>& rows, bool byThread, std::ostream& out) {
+void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out) {
   const std::vector<std::string> heads = {"thread", "section", "spans", "total", "self", "mean",
                                           "min",    "median",  "p95",   "max",   "share"};
   std::vector<std::vector<std::string>> lines = {heads};
-  for (const SummaryRow& row : rows) {
+  for (const SummaryRow& row : summary.rows) {
     char share[32];
     std::snprintf(share, sizeof share, "%.1f%%", row.share * 100);
     lines.push_back({printable(row.thread), sectionText(row.name, row.location),
@@ -178,12 +128,10 @@ void writeSummaryTable(const std::vector<SummaryRow>& rows, bool byThread, std::
   writeTextTable(lines, byThread ? 2 : 1, out);
 }
 
-void writeSummaryJson(const std::vector<SummaryRow>& rows, bool byThread, std::ostream& out) {
+void writeSummaryJson(const Summary& summary, bool byThread, std::ostream& out) {
   std::string text = "{\"rows\":[";
-  double total = 0;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const SummaryRow& row = rows[i];
-    total += row.total;
+  for (size_t i = 0; i < summary.rows.size(); ++i) {
+    const SummaryRow& row = summary.rows[i];
     text += i == 0 ? "{" : ",{";
     if (byThread) {
       text += "\"thread\":";
@@ -212,7 +160,9 @@ void writeSummaryJson(const std::vector<SummaryRow>& rows, bool byThread, std::o
     text += "}";
   }
   text += "],\"total_us\":";
-  appendJsonNumber(total, &text);
+  appendJsonNumber(summary.total, &text);
+  text += ",\"self_us\":";
+  appendJsonNumber(summary.self, &text);
   text += "}\n";
   out << text;
 }

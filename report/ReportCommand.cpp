@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "report/CallTree.h"
+#include "report/CallTreeText.h"
 #include "report/ChromeTrace.h"
 #include "report/Diff.h"
 #include "report/Noise.h"
@@ -29,6 +31,9 @@ const char kUsage[] =
     "       spanmill-report diff [options] BASE NEW\n"
     "       spanmill-report diff [options] BASE... -- NEW...\n"
     "       spanmill-report noise [options] RUN...\n"
+    "       spanmill-report tree [--by-thread] [--json] [--min-share PCT] [--depth N]\n"
+    "                            REPORT...\n"
+    "       spanmill-report folded [--by-thread] REPORT...\n"
     "       spanmill-report chrome [-o FILE] REPORT...\n"
     "\n"
     "Reads reports written by spanmill (\"-\" reads standard input). A file may\n"
@@ -37,7 +42,8 @@ const char kUsage[] =
     "summary      where the time went: per section (function and location) the\n"
     "             number of spans, total, self (total less the time of spans\n"
     "             nested directly inside), mean, min, median, 95th percentile and\n"
-    "             max duration and share of the total, largest total first\n"
+    "             max duration, and the share of all self time, largest total\n"
+    "             first\n"
     "  --by-thread  one row per thread and section\n"
     "  --json       the same numbers as JSON, durations in microseconds\n"
     "  --top N      only the first N rows\n"
@@ -65,6 +71,17 @@ const char kUsage[] =
     "  --fail-above PCT  the threshold tried (5)\n"
     "  --runs N     runs in each half (half of them)\n"
     "  --alpha A, --min-spans N  as for diff\n"
+    "tree         the call tree: per call path (a span and the spans it is\n"
+    "             nested in) the spans, total, self time and share of the time\n"
+    "             the spans covered, the largest first\n"
+    "  --by-thread  a tree per thread\n"
+    "  --json       the same numbers as JSON\n"
+    "  --min-share PCT  leave out paths below PCT percent (0.5)\n"
+    "  --depth N    leave out paths deeper than N\n"
+    "folded       folded stacks for flame graphs (flamegraph.pl, inferno,\n"
+    "             speedscope): a line per call path, its frames joined by ';'\n"
+    "             (a ';' in a name becomes ','), a space and its self time in us\n"
+    "  --by-thread  the thread as the first frame\n"
     "chrome       Chrome Trace Event Format JSON for Perfetto UI, chrome://tracing\n"
     "             and speedscope; several reports make one time line\n"
     "  -o FILE      write to FILE instead of standard output\n";
@@ -152,6 +169,20 @@ bool countAfter(const std::vector<std::string>& args, size_t i, size_t* count) {
   return true;
 }
 
+// The number after option i within [low, high) (low itself allowed when
+// lowIncluded); false when there is none.
+bool numberAfter(const std::vector<std::string>& args, size_t i, double low, bool lowIncluded,
+                 double high, double* value) {
+  if (i + 1 >= args.size()) {
+    return false;
+  }
+  const char* text = args[i + 1].c_str();
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0' && (lowIncluded ? *value >= low : *value > low) &&
+         *value < high;
+}
+
 int summary(const std::vector<std::string>& args) {
   bool byThread = false;
   bool json = false;
@@ -186,20 +217,6 @@ int summary(const std::vector<std::string>& args) {
     writeSummaryTable(result, byThread, std::cout);
   }
   return finishOutput();
-}
-
-// The number after option i within [low, high) (low itself allowed when
-// lowIncluded); false when there is none.
-bool numberAfter(const std::vector<std::string>& args, size_t i, double low, bool lowIncluded,
-                 double high, double* value) {
-  if (i + 1 >= args.size()) {
-    return false;
-  }
-  const char* text = args[i + 1].c_str();
-  char* end = nullptr;
-  *value = std::strtod(text, &end);
-  return end != text && *end == '\0' && (lowIncluded ? *value >= low : *value > low) &&
-         *value < high;
 }
 
 // The options diff and noise share; false after a usage error, set in status.
@@ -315,6 +332,46 @@ int diff(const std::vector<std::string>& args) {
   return 3;
 }
 
+int tree(const std::vector<std::string>& args, bool folded) {
+  bool byThread = false;
+  bool json = false;
+  TreeOptions options;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--by-thread") {
+      byThread = true;
+    } else if (args[i] == "--json" && !folded) {
+      json = true;
+    } else if (args[i] == "--min-share" && !folded) {
+      if (!numberAfter(args, i++, 0, true, 100.000001, &options.minShare)) {
+        return usageError("--min-share needs a percentage from 0 to 100");
+      }
+      options.minShare /= 100;
+    } else if (args[i] == "--depth" && !folded) {
+      if (!countAfter(args, i++, &options.depth)) {
+        return usageError("--depth needs a number of levels, 1 or more");
+      }
+    } else if (isReport(args[i])) {
+      paths.push_back(args[i]);
+    } else {
+      return usageError("unknown option " + args[i]);
+    }
+  }
+  std::vector<SpanReport> reports;
+  if (int status = readReports(folded ? "folded" : "tree", paths, &reports); status != 0) {
+    return status;
+  }
+  const CallTree calls = buildCallTree(reports, byThread);
+  if (folded) {
+    writeFolded(calls, std::cout);
+  } else if (json) {
+    writeTreeJson(calls, options, std::cout);
+  } else {
+    writeTreeTable(calls, options, std::cout);
+  }
+  return finishOutput();
+}
+
 int noise(const std::vector<std::string>& args) {
   NoiseOptions options;
   std::vector<std::string> paths;
@@ -406,7 +463,7 @@ int runReportCommand(int argc, char* argv[]) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.empty()) {
-    return usageError("which command: summary, diff, noise or chrome?");
+    return usageError("which command: summary, diff, noise, tree, folded or chrome?");
   }
   const std::string command = args.front();
   args.erase(args.begin());
@@ -422,6 +479,9 @@ int runReportCommand(int argc, char* argv[]) {
   }
   if (command == "noise") {
     return noise(args);
+  }
+  if (command == "tree" || command == "folded") {
+    return tree(args, command == "folded");
   }
   if (command == "chrome") {
     return chrome(args);

@@ -1,0 +1,116 @@
+#include "report/CallTree.h"
+
+#include <algorithm>
+#include <tuple>
+#include <unordered_map>
+
+#include "report/Nesting.h"
+
+namespace orvel {
+
+namespace {
+
+// Follows the walk of one thread down the tree, finding or adding the node
+// of each span's path.
+class Builder : public NestingVisitor {
+ public:
+  Builder(CallTree* tree, std::unordered_map<uint64_t, uint32_t>* byPath)
+      : tree(tree), byPath(byPath) {}
+
+  void thread(const std::vector<SpanReport::Span>& spans, const std::vector<uint32_t>& sectionOfPc,
+              uint32_t root) {
+    this->spans = &spans;
+    this->sectionOfPc = &sectionOfPc;
+    this->root = root;
+    walkNesting(spans, this);
+  }
+
+  void open(uint32_t row, long long) override {
+    const SpanReport::Span& span = (*spans)[row];
+    const uint32_t parent = open_.empty() ? root : open_.back();
+    const uint32_t section = (*sectionOfPc)[span.pc];
+    // The key of a path: its parent's node (kNone + 1 wraps to 0 for the
+    // roots) and its last section.
+    const uint64_t key = uint64_t{parent + 1u} << 32 | section;
+    const auto found = byPath->emplace(key, static_cast<uint32_t>(tree->nodes.size()));
+    if (found.second) {
+      tree->nodes.push_back(CallTree::Node{parent, section, CallTree::kNone, 0, 0, 0, {}});
+      (parent == CallTree::kNone ? tree->roots : tree->nodes[parent].children)
+          .push_back(found.first->second);
+    }
+    CallTree::Node& node = tree->nodes[found.first->second];
+    node.spans += 1;
+    node.total += static_cast<double>(span.micros);
+    open_.push_back(found.first->second);
+  }
+
+  void close(uint32_t, long long, long long self) override {
+    tree->nodes[open_.back()].self += static_cast<double>(self);
+    tree->self += static_cast<double>(self);
+    open_.pop_back();
+  }
+
+ private:
+  CallTree* tree;
+  std::unordered_map<uint64_t, uint32_t>* byPath;
+  const std::vector<SpanReport::Span>* spans = nullptr;
+  const std::vector<uint32_t>* sectionOfPc = nullptr;
+  uint32_t root = CallTree::kNone;
+  std::vector<uint32_t> open_;  // the nodes of the open spans, innermost last
+};
+
+}  // namespace
+
+CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
+  CallTree tree;
+  std::unordered_map<uint64_t, uint32_t> byPath;
+  Builder builder(&tree, &byPath);
+  for (const SpanReport& report : reports) {
+    const std::vector<uint32_t>& sectionOfPc = tree.sections.idsOf(report);
+    for (const SpanReport::Thread& thread : report.threads) {
+      uint32_t root = CallTree::kNone;
+      if (byThread && !thread.spans.empty()) {
+        root = static_cast<uint32_t>(tree.nodes.size());
+        tree.threads.push_back((reports.size() > 1 ? report.name + ":" : "") + "tid " + thread.tid);
+        tree.nodes.push_back(CallTree::Node{CallTree::kNone, CallTree::kNone,
+                                            static_cast<uint32_t>(tree.threads.size() - 1), 0, 0, 0,
+                                            {}});
+        tree.roots.push_back(root);
+      }
+      builder.thread(thread.spans, sectionOfPc, root);
+    }
+  }
+  for (CallTree::Node& node : tree.nodes) {
+    // Within [0, total] even where spans ended before they began.
+    node.self = std::min(node.self, std::max(0.0, node.total));
+  }
+  // A thread holds what its spans hold; its children are known by now.
+  for (CallTree::Node& node : tree.nodes) {
+    if (node.section == CallTree::kNone) {
+      for (uint32_t child : node.children) {
+        node.spans += tree.nodes[child].spans;
+        node.total += tree.nodes[child].total;
+      }
+    }
+  }
+  auto order = [&](uint32_t a, uint32_t b) {
+    const CallTree::Node& x = tree.nodes[a];
+    const CallTree::Node& y = tree.nodes[b];
+    if (x.total != y.total) {
+      return x.total > y.total;
+    }
+    if (x.section != y.section && x.section != CallTree::kNone && y.section != CallTree::kNone) {
+      const SectionIndex::Section& s = tree.sections[x.section];
+      const SectionIndex::Section& t = tree.sections[y.section];
+      return std::tie(s.name, s.location) < std::tie(t.name, t.location);
+    }
+    return a < b;
+  };
+  for (CallTree::Node& node : tree.nodes) {
+    std::sort(node.children.begin(), node.children.end(), order);
+  }
+  std::sort(tree.roots.begin(), tree.roots.end(), order);
+  return tree;
+}
+
+}  // namespace orvel

@@ -72,8 +72,12 @@ CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
       if (byThread && !thread.spans.empty()) {
         root = static_cast<uint32_t>(tree.nodes.size());
         tree.threads.push_back((reports.size() > 1 ? report.name + ":" : "") + "tid " + thread.tid);
-        tree.nodes.push_back(CallTree::Node{CallTree::kNone, CallTree::kNone,
-                                            static_cast<uint32_t>(tree.threads.size() - 1), 0, 0, 0,
+        tree.nodes.push_back(CallTree::Node{CallTree::kNone,
+                                            CallTree::kNone,
+                                            static_cast<uint32_t>(tree.threads.size() - 1),
+                                            0,
+                                            0,
+                                            0,
                                             {}});
         tree.roots.push_back(root);
       }

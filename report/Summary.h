@@ -23,7 +23,7 @@ struct SummaryRow {
   // two; the 95th percentile is the nearest rank: the ceil(0.95 n)-th
   // smallest duration.
   double total = 0, mean = 0, min = 0, median = 0, p95 = 0, max = 0;
-  double self = 0;   // the sum of the spans' self times
+  double self = 0;  // the sum of the spans' self times
   // self / the self time of every row, so that shares add up to 1 and
   // nested time counts once; 0 when that is 0
   double share = 0;

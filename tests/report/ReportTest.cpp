@@ -11,7 +11,6 @@
 #include "report/ChromeTrace.h"
 #include "report/Diff.h"
 #include "report/JsonText.h"
-#include "report/Nesting.h"
 #include "report/SpanReport.h"
 #include "report/Summary.h"
 #include "tests/Testing.h"
@@ -129,7 +128,8 @@ TEST(Summary, StatisticsOfOddEvenSingleZeroAndNegativeCounts) {
   // a: 50 10 40 20 30 and 60 on thread 2: an even count of six, the median
   // (30 + 40) / 2, the 95th percentile the ceil(5.7) = 6th; b's single span
   // is every statistic.
-  std::vector<SummaryRow> rows = summarize({twoThreads({50, 10, 40, 20, 30}, {7}, {60})}, false).rows;
+  std::vector<SummaryRow> rows =
+      summarize({twoThreads({50, 10, 40, 20, 30}, {7}, {60})}, false).rows;
   ASSERT_EQ(2u, rows.size());
   EXPECT_EQ("a  6 210 35 10 35 60 60 0.936364", figures(rows[0]));
   EXPECT_EQ("b  1 7 7 7 7 7 7 0.0636364", figures(rows[1]));
@@ -162,20 +162,6 @@ TEST(Summary, RowsPerThreadAndAcrossReports) {
   rows = summarize({report, other}, false).rows;
   ASSERT_EQ(2u, rows.size());
   EXPECT_EQ(6u, rows[1].count);  // a from both reports, both threads
-}
-
-// P [0, 100) holds C1 [10, 30), which holds G [12, 20), and C2 [50, 101),
-// which ends within the microsecond that rounding allows. S and B begin
-// where the span before them ends: they only follow it. Z takes no time;
-// of the equal E1 and E2 the later is the outer; Q's nested R1 and R2 add
-// up to more than Q.
-TEST(Summary, SelfTimeLessesTheDirectlyNestedSpans) {
-  const std::vector<SpanReport::Span> spans = {
-      {0.000012, 8, 0}, {0.00001, 20, 0}, {0.00005, 51, 0}, {0, 100, 0},     {0.0001, 5, 0},
-      {0.00001, 0, 0},  {0.0002, 10, 0},  {0.0002, 10, 0},  {0.0003, 10, 0}, {0.00031, 1, 0},
-      {0.0004, 3, 0},   {0.0004, 1, 0},   {0.000401, 3, 0}};
-  //             G  C1  C2  P   S  Z  E1 E2 A   B  Q  R1 R2
-  EXPECT_EQ((std::vector<long long>{8, 12, 50, 30, 5, 0, 0, 10, 10, 1, 0, 1, 2}), selfTimes(spans));
 }
 
 TEST(Summary, TableAndJson) {

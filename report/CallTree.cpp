@@ -61,6 +61,11 @@ class Builder : public NestingVisitor {
 
 }  // namespace
 
+std::string threadTitle(const SpanReport& report, const SpanReport::Thread& thread,
+                        size_t reports) {
+  return (reports > 1 ? report.name + ":" : "") + "tid " + thread.tid;
+}
+
 CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
   CallTree tree;
   std::unordered_map<uint64_t, uint32_t> byPath;
@@ -71,7 +76,7 @@ CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
       uint32_t root = CallTree::kNone;
       if (byThread && !thread.spans.empty()) {
         root = static_cast<uint32_t>(tree.nodes.size());
-        tree.threads.push_back((reports.size() > 1 ? report.name + ":" : "") + "tid " + thread.tid);
+        tree.threads.push_back(threadTitle(report, thread, reports.size()));
         tree.nodes.push_back(CallTree::Node{CallTree::kNone,
                                             CallTree::kNone,
                                             static_cast<uint32_t>(tree.threads.size() - 1),

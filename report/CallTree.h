@@ -41,6 +41,10 @@ struct CallTree {
 
 CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread);
 
+// What a thread is called where the threads of several reports are shown
+// together: "tid N", or "REPORT:tid N" when there are several.
+std::string threadTitle(const SpanReport& report, const SpanReport::Thread& thread, size_t reports);
+
 // The share of the whole that a node's total is; 0 when nothing took time.
 inline double shareOf(const CallTree& tree, const CallTree::Node& node) {
   return tree.self > 0 ? node.total / tree.self : 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "report/JsonText.h"
+#include "report/OutputBuffer.h"
 #include "report/Summary.h"
 #include "report/TextTable.h"
 
@@ -33,14 +34,6 @@ std::string shareText(double share) {
   return text;
 }
 
-// Output is written in pieces of about a megabyte.
-void flushSome(std::string* text, std::ostream& out) {
-  if (text->size() > (1 << 20)) {
-    out << *text;
-    text->clear();
-  }
-}
-
 }  // namespace
 
 void writeTreeTable(const CallTree& tree, const TreeOptions& options, std::ostream& out) {
@@ -62,7 +55,9 @@ void writeTreeTable(const CallTree& tree, const TreeOptions& options, std::ostre
 }
 
 void writeTreeJson(const CallTree& tree, const TreeOptions& options, std::ostream& out) {
-  std::string text = "{\"self_us\":";
+  OutputBuffer buffer(out);
+  std::string& text = buffer.text;
+  text = "{\"self_us\":";
   appendJsonNumber(tree.self, &text);
   text += ",\"paths\":[";
   std::vector<bool> written = {false};  // by depth: whether a node was written there
@@ -94,12 +89,11 @@ void writeTreeJson(const CallTree& tree, const TreeOptions& options, std::ostrea
         std::snprintf(share, sizeof share, ",\"share\":%.6f", shareOf(tree, node));
         text += share;
         text += ",\"children\":[";
-        flushSome(&text, out);
+        buffer.piece();
         return true;
       },
       [&](uint32_t) { text += "]}"; });
   text += "]}\n";
-  out << text;
 }
 
 std::string foldedFrame(const std::string& text) {
@@ -113,7 +107,8 @@ std::string foldedFrame(const std::string& text) {
 }
 
 void writeFolded(const CallTree& tree, std::ostream& out) {
-  std::string text;
+  OutputBuffer buffer(out);
+  std::string& text = buffer.text;
   std::string path;
   std::vector<size_t> ends;  // where the path ended before each frame was added
   walkCallTree(
@@ -128,7 +123,7 @@ void writeFolded(const CallTree& tree, std::ostream& out) {
           std::snprintf(micros, sizeof micros, " %.0f\n", node.self);
           text += path;
           text += micros;
-          flushSome(&text, out);
+          buffer.piece();
         }
         return true;
       },
@@ -136,7 +131,6 @@ void writeFolded(const CallTree& tree, std::ostream& out) {
         path.resize(ends.back());
         ends.pop_back();
       });
-  out << text;
 }
 
 }  // namespace orvel

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "report/JsonText.h"
+#include "report/OutputBuffer.h"
 
 namespace orvel {
 
@@ -20,12 +21,15 @@ void appendInteger(long long value, std::string* out) {
 
 }  // namespace
 
-void writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out) {
-  std::string text = "{\"traceEvents\":[";
-  bool first = true;
+ChromeTraceSize writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out) {
+  OutputBuffer buffer(out);
+  std::string& text = buffer.text;
+  text = "{\"traceEvents\":[";
+  ChromeTraceSize size;
   auto event = [&]() -> std::string& {
-    text += first ? "\n{" : ",\n{";
-    first = false;
+    buffer.piece();
+    text += size.events == 0 ? "\n{" : ",\n{";
+    size.events += 1;
     return text;
   };
   for (size_t r = 0; r < reports.size(); ++r) {
@@ -76,14 +80,11 @@ void writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out)
         }
         text += "}";
       }
-      if (text.size() > (1 << 20)) {
-        out << text;
-        text.clear();
-      }
     }
   }
   text += "\n],\"displayTimeUnit\":\"ms\"}\n";
-  out << text;
+  size.bytes = buffer.size();
+  return size;
 }
 
 }  // namespace orvel

@@ -5,6 +5,7 @@
 #ifndef ORVEL_REPORT_CHROMETRACE_H
 #define ORVEL_REPORT_CHROMETRACE_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <vector>
 
@@ -16,11 +17,22 @@ namespace orvel {
 // drop or merge events without a name.
 extern const char kUnnamedSpan[];
 
+struct ChromeTraceSize {
+  uint64_t events = 0;
+  uint64_t bytes = 0;
+};
+
+// Viewers of the format stop at about these: speedscope, Perfetto UI and
+// chrome://tracing take about a million events and 256 MB.
+const uint64_t kViewerEvents = 1000000;
+const uint64_t kViewerBytes = uint64_t{256} << 20;
+
 // Writes the events of reports as one JSON object with "traceEvents" and
 // "displayTimeUnit". Process ids count the reports from 1; "ts" and "dur"
 // are microseconds; "args" holds the location of spans that have one.
 // Strings are strict JSON and valid UTF-8 whatever bytes the reports hold.
-void writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out);
+// Returns how many events and bytes it wrote.
+ChromeTraceSize writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out);
 
 }  // namespace orvel
 

@@ -9,16 +9,6 @@ namespace orvel {
 
 namespace {
 
-// A start time in whole microseconds, held well inside 64 bits so that
-// adding a duration saturates rather than overflows.
-long long beginOf(const SpanReport::Span& span) {
-  const double micros = std::round(span.start * 1e6);
-  const double limit = 4e18;
-  return micros > -limit && micros < limit ? static_cast<long long>(micros)
-         : micros > 0                      ? static_cast<long long>(limit)
-                                           : -static_cast<long long>(limit);  // NaN too
-}
-
 long long saturatedSum(long long a, long long b) {
   long long sum;
   if (__builtin_add_overflow(a, b, &sum)) {
@@ -28,14 +18,14 @@ long long saturatedSum(long long a, long long b) {
 }
 
 long long endOf(const SpanReport::Span& span) {
-  return saturatedSum(beginOf(span), span.micros);
+  return saturatedSum(spanBegin(span), span.micros);
 }
 
 // Whether span a comes before span b in the walk: the earlier start, then
 // the later end, then the earlier row.
 bool before(const std::vector<SpanReport::Span>& spans, uint32_t a, uint32_t b) {
-  const long long beginA = beginOf(spans[a]);
-  const long long beginB = beginOf(spans[b]);
+  const long long beginA = spanBegin(spans[a]);
+  const long long beginB = spanBegin(spans[b]);
   if (beginA != beginB) {
     return beginA < beginB;
   }
@@ -53,6 +43,16 @@ struct Open {
 };
 
 }  // namespace
+
+// Held well inside 64 bits so that
+// adding a duration saturates rather than overflows.
+long long spanBegin(const SpanReport::Span& span) {
+  const double micros = std::round(span.start * 1e6);
+  const double limit = 4e18;
+  return micros > -limit && micros < limit ? static_cast<long long>(micros)
+         : micros > 0                      ? static_cast<long long>(limit)
+                                           : -static_cast<long long>(limit);  // NaN too
+}
 
 void walkNesting(const std::vector<SpanReport::Span>& spans, NestingVisitor* visitor) {
   const uint32_t count = static_cast<uint32_t>(spans.size());
@@ -82,7 +82,7 @@ void walkNesting(const std::vector<SpanReport::Span>& spans, NestingVisitor* vis
   };
   for (uint32_t at = 0; at < count; ++at) {
     const uint32_t row = order.empty() ? at : order[at];
-    const long long begin = beginOf(spans[row]);
+    const long long begin = spanBegin(spans[row]);
     const long long rawEnd = endOf(spans[row]);
     while (!open.empty() &&
            !(begin < open.back().rawEnd && rawEnd <= saturatedSum(open.back().rawEnd, 1))) {

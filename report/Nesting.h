@@ -27,6 +27,9 @@
 
 namespace orvel {
 
+// A span's start in whole microseconds, as the walk takes it.
+long long spanBegin(const SpanReport::Span& span);
+
 // Receives the walk: open() for each span in the order above, close() for
 // the span opened last and not yet closed, so that opens and closes nest
 // like brackets. Times are microseconds and never go back.

@@ -19,6 +19,7 @@
 #include "report/Diff.h"
 #include "report/Noise.h"
 #include "report/SpanReport.h"
+#include "report/Speedscope.h"
 #include "report/Summary.h"
 #include "report/TextTable.h"
 
@@ -35,6 +36,7 @@ const char kUsage[] =
     "                            REPORT...\n"
     "       spanmill-report folded [--by-thread] REPORT...\n"
     "       spanmill-report chrome [-o FILE] REPORT...\n"
+    "       spanmill-report speedscope [-o FILE] REPORT...\n"
     "\n"
     "Reads reports written by spanmill (\"-\" reads standard input). A file may\n"
     "hold several reports one after another, as spanmill -a writes them.\n"
@@ -84,6 +86,10 @@ const char kUsage[] =
     "  --by-thread  the thread as the first frame\n"
     "chrome       Chrome Trace Event Format JSON for Perfetto UI, chrome://tracing\n"
     "             and speedscope; several reports make one time line\n"
+    "  -o FILE      write to FILE instead of standard output\n"
+    "speedscope   speedscope's own format, which opens far larger exports: a\n"
+    "             profile per thread; spans that overlap without nesting are\n"
+    "             cut to nest\n"
     "  -o FILE      write to FILE instead of standard output\n";
 
 int usageError(const std::string& message) {
@@ -408,17 +414,18 @@ int noise(const std::vector<std::string>& args) {
   return finishOutput();
 }
 
-// Writes the export to path. A regular file (or a new one) is written
-// under a temporary name and renamed when complete, so that a failed export
+// Writes an export to path. A regular file (or a new one) is written under
+// a temporary name and renamed when complete, so that a failed export
 // leaves no partial file; anything else (/dev/null, a pipe) is written as
 // it stands.
-int writeExport(const std::vector<SpanReport>& reports, const std::string& path) {
+template <typename Write>
+int writeExport(const std::string& path, Write write) {
   struct stat status;
   const bool inPlace = stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
   const std::string written = inPlace ? path : path + ".partial-" + std::to_string(getpid());
   std::ofstream out(written, std::ios::binary | std::ios::trunc);
   if (out) {
-    writeChromeTrace(reports, out);
+    write(out);
     out.close();
   }
   if (!out || (!inPlace && std::rename(written.c_str(), path.c_str()) != 0)) {
@@ -431,7 +438,8 @@ int writeExport(const std::vector<SpanReport>& reports, const std::string& path)
   return 0;
 }
 
-int chrome(const std::vector<std::string>& args) {
+// chrome and speedscope: the reports written to -o FILE or standard output.
+int exportCommand(const char* command, const std::vector<std::string>& args) {
   std::string output;
   std::vector<std::string> paths;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -447,14 +455,34 @@ int chrome(const std::vector<std::string>& args) {
     }
   }
   std::vector<SpanReport> reports;
-  if (int status = readReports("chrome", paths, &reports); status != 0) {
+  if (int status = readReports(command, paths, &reports); status != 0) {
     return status;
   }
+  const bool chrome = std::strcmp(command, "chrome") == 0;
+  ChromeTraceSize size;
+  auto write = [&](std::ostream& out) {
+    if (chrome) {
+      size = writeChromeTrace(reports, out);
+    } else {
+      writeSpeedscope(reports, out);
+    }
+  };
+  int status;
   if (!output.empty()) {
-    return writeExport(reports, output);
+    status = writeExport(output, write);
+  } else {
+    write(std::cout);
+    status = finishOutput();
   }
-  writeChromeTrace(reports, std::cout);
-  return finishOutput();
+  if (status == 0 && (size.events > kViewerEvents || size.bytes > kViewerBytes)) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "spanmill-report: warning: the export holds %.1f M events in %.0f MB, more than "
+                  "viewers open (about 1 M events and 256 MB): ",
+                  static_cast<double>(size.events) / 1e6, static_cast<double>(size.bytes) / 1e6);
+    std::cerr << text << "spanmill-report speedscope writes the same spans for speedscope\n";
+  }
+  return status;
 }
 
 }  // namespace
@@ -463,7 +491,7 @@ int runReportCommand(int argc, char* argv[]) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.empty()) {
-    return usageError("which command: summary, diff, noise, tree, folded or chrome?");
+    return usageError("which command: summary, diff, noise, tree, folded, chrome or speedscope?");
   }
   const std::string command = args.front();
   args.erase(args.begin());
@@ -483,8 +511,8 @@ int runReportCommand(int argc, char* argv[]) {
   if (command == "tree" || command == "folded") {
     return tree(args, command == "folded");
   }
-  if (command == "chrome") {
-    return chrome(args);
+  if (command == "chrome" || command == "speedscope") {
+    return exportCommand(command.c_str(), args);
   }
   return usageError("unknown command " + command);
 }

@@ -1,3 +1,7 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -235,6 +239,26 @@ ProgramResult report(const std::vector<std::string>& args) {
 
 using ReportCommand = testing::ScratchTest;
 
+// The names in folder, sorted, one space apart.
+std::string filesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* listing = opendir(folder.c_str());
+  while (const dirent* entry = listing != nullptr ? readdir(listing) : nullptr) {
+    if (entry->d_name[0] != '.') {
+      names.push_back(entry->d_name);
+    }
+  }
+  if (listing != nullptr) {
+    closedir(listing);
+  }
+  std::sort(names.begin(), names.end());
+  std::string text;
+  for (const std::string& name : names) {
+    text += (text.empty() ? "" : " ") + name;
+  }
+  return text;
+}
+
 // A bundled capture through spanmill, then summarised and exported.
 TEST_F(ReportCommand, RoundTripFromAnExampleCapture) {
   const std::string converted = path("frames.json");
@@ -385,6 +409,43 @@ TEST_F(ReportCommand, ABadReportIsNamedAndLeavesNoFile) {
   EXPECT_EQ(1, result.exitStatus);
   EXPECT_EQ("spanmill-report: " + path("bad.json") + ": missing \"threads\"\n", result.err);
   EXPECT_NE(0, access(exported.c_str(), F_OK));
+
+  // A write that fails midway (a file size limit, as a full disk would)
+  // leaves neither the export nor its partial file, and says why; so does
+  // standard output.
+  const std::string capture = std::string(ORVEL_EXAMPLES) + "/frames.ftrace";
+  ASSERT_EQ(0, runProgram(SPANMILL_BINARY, {"-i", capture, "-o", path("frames.json")}).exitStatus);
+  std::string many;
+  for (int i = 0; i < 400; ++i) {
+    many += readWholeFile(path("frames.json"));
+  }
+  writeFile(path("many.json"), many);
+  // The limit and the ignored signal pass to the child, and through an
+  // emulator, which a shell would not.
+  struct rlimit unlimited;
+  getrlimit(RLIMIT_FSIZE, &unlimited);
+  struct rlimit limited = unlimited;
+  limited.rlim_cur = 1 << 16;
+  signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  for (const char* command : {"chrome", "speedscope"}) {
+    result = report({command, "-o", exported, path("many.json")});
+    EXPECT_EQ(1, result.exitStatus) << command;
+    EXPECT_EQ("spanmill-report: " + exported + ": cannot write: File too large\n", result.err);
+    EXPECT_EQ("bad.json frames.json good.json many.json", filesIn(path(".")));
+  }
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  signal(SIGXFSZ, SIG_DFL);
+  char errName[] = "/tmp/spanmill-test-err-XXXXXX";
+  const int err = mkstemp(errName);
+  const int full = open("/dev/full", O_WRONLY);
+  EXPECT_EQ(1, testing::waitProgram(testing::startProgram(
+                   SPANMILL_REPORT_BINARY, {"folded", path("frames.json")}, -1, full, err)));
+  close(full);
+  close(err);
+  EXPECT_EQ("spanmill-report: cannot write to standard output: No space left on device\n",
+            readWholeFile(errName));
+  unlink(errName);
 
   result = report({"summary", path(".")});  // opens, but cannot be read
   EXPECT_EQ(1, result.exitStatus);

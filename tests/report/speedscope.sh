@@ -1,7 +1,8 @@
 #!/bin/sh
-# Opens spanmill-report's Chrome export in a real viewer: speedscope, in
-# headless Chromium. Every thread that has spans must be listed, under its
-# report's name, and speedscope must show no import error.
+# Opens spanmill-report's exports of the examples in a real viewer,
+# speedscope, in headless Chromium: the Chrome export, the speedscope
+# export and the folded stacks. Each must import without an error and list
+# every thread that has spans.
 #
 #   speedscope.sh SPANMILL SPANMILL_REPORT EXAMPLES SPEEDSCOPE_PACKAGE
 #
@@ -15,45 +16,74 @@ if [ -z "$browser" ] || [ ! -f "$package/dist/release/index.html" ]; then
   exit 77
 fi
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+trap "rm -rf \"$scratch\"" EXIT
 
 "$spanmill" -i "$examples/frames.ftrace" -o "$scratch/frames.json"
 "$spanmill" -t strace -i "$examples/threads.strace" -o "$scratch/threads.json"
 "$report" chrome -o "$scratch/trace.json" "$scratch/frames.json" "$scratch/threads.json"
+"$report" speedscope -o "$scratch/trace.speedscope.json" "$scratch/frames.json" \
+  "$scratch/threads.json"
+"$report" folded --by-thread "$scratch/frames.json" "$scratch/threads.json" >"$scratch/stacks.txt"
 
-# speedscope loads a local file through a script that hands it over.
-printf 'speedscope.loadFileFromBase64("trace.json", "%s");\n' \
-  "$(base64 -w0 "$scratch/trace.json")" >"$scratch/profile.js"
-# An export speedscope cannot read makes it open an alert, which would hold
-# the browser: the time limit ends it.
-timeout 120 "$browser" --headless --no-sandbox --allow-file-access-from-files --disable-gpu \
-  --user-data-dir="$scratch/profile" --virtual-time-budget=20000 --dump-dom \
-  "file://$package/dist/release/index.html#localProfilePath=$scratch/profile.js" \
-  >"$scratch/dom.html" 2>"$scratch/browser.log" || {
-  cat "$scratch/browser.log"
-  exit 1
+# load FILE VIEW: speedscope's page once FILE is loaded, in $scratch/dom.html.
+# speedscope picks its importer by the file's name and content; the names
+# here are ones it reads.
+load() {
+  # speedscope loads a local file through a script that hands it over.
+  printf 'speedscope.loadFileFromBase64("%s", "%s");\n' "$(basename "$1")" \
+    "$(base64 -w0 "$1")" >"$scratch/profile.js"
+  rm -rf "$scratch/profile"
+  # An export speedscope cannot read makes it open an alert, which would
+  # hold the browser: the time limit ends it. The window is tall enough for
+  # the sandwich view to list every frame of the examples.
+  timeout 120 "$browser" --headless --no-sandbox --allow-file-access-from-files --disable-gpu \
+    --user-data-dir="$scratch/profile" --window-size=1280,4000 --virtual-time-budget=20000 \
+    --dump-dom "file://$package/dist/release/index.html#localProfilePath=$scratch/profile.js&view=$2" \
+    >"$scratch/dom.html" 2>"$scratch/browser.log" || {
+    cat "$scratch/browser.log"
+    exit 1
+  }
+  if grep -q "Something went wrong" "$scratch/dom.html"; then
+    echo "speedscope could not import $(basename "$1")"
+    exit 1
+  fi
 }
 
-if grep -q "Something went wrong" "$scratch/dom.html"; then
-  echo "speedscope could not import the export"
-  exit 1
-fi
-# Each thread with spans, as speedscope names it: "REPORT (pid P), tid T (tid T)".
-expected=0
-missing=0
-for pair in $(sed -n 's/.*"ph":"X".*"pid":\([0-9]*\),"tid":\([0-9]*\).*/\1:\2/p' "$scratch/trace.json" |
-  sort -u); do
-  pid=${pair%:*} tid=${pair#*:}
-  name=$(sed -n "s/.*\"process_name\",\"ph\":\"M\",\"pid\":$pid,\"args\":{\"name\":\"\([^\"]*\)\"}.*/\1/p" \
-    "$scratch/trace.json")
-  expected=$((expected + 1))
-  if ! grep -qF "title=\"$name (pid $pid), tid $tid (tid $tid)\"" "$scratch/dom.html"; then
-    echo "speedscope does not list $name (pid $pid), tid $tid"
-    missing=$((missing + 1))
+# listed WHAT EXPECTED...: each expected text must be in the page.
+listed() {
+  what=$1
+  shift
+  missing=0
+  for text in "$@"; do
+    grep -qF "$text" "$scratch/dom.html" || {
+      echo "speedscope does not list $text in the $what"
+      missing=$((missing + 1))
+    }
+  done
+  if [ $# -lt 2 ] || [ "$missing" -gt 0 ]; then
+    echo "$what: $missing of $# threads missing"
+    exit 1
   fi
-done
-if [ "$expected" -lt 2 ] || [ "$missing" -gt 0 ]; then
-  echo "$missing of $expected threads missing"
-  exit 1
-fi
-echo "speedscope lists all $expected threads"
+  echo "speedscope lists all $# threads of the $what"
+}
+
+# Threads with spans, one a line, as each export names them: Chrome's as
+# speedscope titles them, "REPORT (pid P), tid T (tid T)".
+IFS='
+'
+load "$scratch/trace.json" time-ordered
+listed "Chrome export" $(
+  sed -n 's/.*"ph":"X".*"pid":\([0-9]*\),"tid":\([0-9]*\).*/\1 \2/p' "$scratch/trace.json" |
+    sort -u | while IFS=" " read -r pid tid; do
+    name=$(sed -n "s/.*\"process_name\",\"ph\":\"M\",\"pid\":$pid,\"args\":{\"name\":\"\([^\"]*\)\"}.*/\1/p" \
+      "$scratch/trace.json")
+    echo "title=\"$name (pid $pid), tid $tid (tid $tid)\""
+  done
+)
+load "$scratch/trace.speedscope.json" time-ordered
+listed "speedscope export" $(grep -o '"type":"evented","name":"[^"]*"' "$scratch/trace.speedscope.json" |
+  sed 's/.*"name":"\(.*\)"/title="\1"/')
+# Folded stacks have one profile; the threads are its root frames, which the
+# sandwich view lists by name.
+load "$scratch/stacks.txt" sandwich
+listed "folded stacks" $(cut -d';' -f1 "$scratch/stacks.txt" | sort -u | sed 's/.*/>&</')

@@ -14,8 +14,11 @@
 #     kind;
 #   - a line of a many-thread capture at most 3 x a line of the ftrace
 #     benchmark;
-#   - spanmill-report's summary and chrome export of the ftrace report at
-#     most as long as spanmill took to write it;
+#   - spanmill-report's summary, tree, folded, chrome and speedscope on the
+#     ftrace report each at most as long as spanmill took to write it, and
+#     the speedscope export at most 60 MB;
+#   - summary --by-thread of a million one-span threads within 2 s, and
+#     summary of 40 000 threads of an indented report within 1 s;
 #   - spanmill-report diff of 10 runs against 10 (that report named 20
 #     times) at most twice as long as summary of the same 20 reports;
 #   - spanmill-tidy on each benchmark trace (written to /dev/null) at most as
@@ -164,13 +167,12 @@ done
 "$SPANMILL" -t ftrace_marker -i "${file[ftrace]}" -o "$REPORT"
 span_median=$(values ftrace-file | median)
 printf '\nspanmill-report on the ftrace report\n'
-for command in summary chrome; do
+for command in summary tree folded chrome speedscope; do
   for ((run = 0; run < RUNS; run++)); do
-    if [ "$command" = summary ]; then
-      timed "$command" "$REPORTER" summary "$REPORT"
-    else
-      timed "$command" "$REPORTER" chrome -o /dev/null "$REPORT"
-    fi
+    case $command in
+    chrome | speedscope) timed "$command" "$REPORTER" "$command" -o /dev/null "$REPORT" ;;
+    *) timed "$command" "$REPORTER" "$command" "$REPORT" ;;
+    esac
   done
   command_median=$(values "$command" | median)
   verdict=met
@@ -178,10 +180,44 @@ for command in summary chrome; do
     verdict=MISSED
     status=1
   fi
-  printf '  %-7s min/median/max %5d / %5d / %5d ms (target at most %d ms): %s\n' \
+  printf '  %-10s min/median/max %5d / %5d / %5d ms (target at most %d ms): %s\n' \
     "$command" "$(values "$command" | minimum)" "$command_median" \
     "$(values "$command" | maximum)" "$span_median" "$verdict"
 done
+
+"$REPORTER" speedscope -o "$SCRATCH/spanmill-bench.speedscope.json" "$REPORT"
+printf '  speedscope export: %d MB (target at most 60)\n' \
+  $(($(stat -c %s "$SCRATCH/spanmill-bench.speedscope.json") / 1000000))
+[ "$(stat -c %s "$SCRATCH/spanmill-bench.speedscope.json")" -le 60000000 ] || status=1
+rm -f "$SCRATCH/spanmill-bench.speedscope.json"
+
+# Reports of many threads: the million one-span threads split by thread,
+# and 40 000 of them re-indented as JSON tools write them (one value a
+# line), each at most a second (two for the million).
+"$SPANMILL" -t ftrace_marker -i "${file[threads]}" -o "$SCRATCH/spanmill-bench-threads.json"
+"$GENERATOR" threads 40000 | "$SPANMILL" -t ftrace_marker |
+  python3 -m json.tool --indent 2 >"$SCRATCH/spanmill-bench-indented.json"
+for ((run = 0; run < RUNS; run++)); do
+  timed by-thread "$REPORTER" summary --by-thread "$SCRATCH/spanmill-bench-threads.json"
+  timed indented "$REPORTER" summary "$SCRATCH/spanmill-bench-indented.json"
+done
+for kind in by-thread indented; do
+  limit=1000
+  label="summary of 40 000 indented threads"
+  if [ "$kind" = by-thread ]; then
+    limit=2000
+    label="summary --by-thread, 1 M threads"
+  fi
+  verdict=met
+  if [ "$(values "$kind" | median)" -gt "$limit" ]; then
+    verdict=MISSED
+    status=1
+  fi
+  printf '  %s min/median/max %5d / %5d / %5d ms (target at most %d ms): %s\n' "$label" \
+    "$(values "$kind" | minimum)" "$(values "$kind" | median)" "$(values "$kind" | maximum)" \
+    "$limit" "$verdict"
+done
+rm -f "$SCRATCH/spanmill-bench-threads.json" "$SCRATCH/spanmill-bench-indented.json"
 
 # Runs compared: 10 against 10, each the ftrace report, alternated with the
 # summary of those 20 reports.

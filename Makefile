@@ -27,19 +27,27 @@ CTEST    := ctest --output-on-failure -j $(JOBS) --test-dir
 SAN_CXX  := $(shell command -v clang++ 2>/dev/null || command -v g++)
 SAN_CC   := $(if $(findstring clang,$(SAN_CXX)),clang,gcc)
 
+# The programs beside build/, where the README runs them from.
+LINKS    := ln -sf release/spanmill $(BUILD)/spanmill && ln -sf release/spanmill-report $(BUILD)/spanmill-report
+
 # CMake's own make need not announce every directory it enters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build run test sanitize arm32 arm32-test fuzz fuzz-smoke clean
+.PHONY: all configure build run test sanitize arm32 arm32-test fuzz fuzz-smoke clean
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON
-	cmake --build $(RELEASE) -j $(JOBS)
-	ln -sf release/spanmill $(BUILD)/spanmill
 
-run: build
+build: configure
+	cmake --build $(RELEASE) -j $(JOBS)
+	$(LINKS)
+
+# The example needs spanmill alone, not the tests.
+run: configure
+	cmake --build $(RELEASE) -j $(JOBS) --target spanmill spanmill-report
+	$(LINKS)
 	@$(BUILD)/spanmill -i $(EXAMPLE)
 	@echo
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <ostream>
 #include <tuple>
 
@@ -17,30 +18,27 @@ namespace {
 
 // The statistics of one row from its durations, which it reorders: the
 // ranks needed are selected rather than the whole list sorted.
-void fill(std::vector<long long>* durations, SummaryRow* row) {
-  std::vector<long long>& d = *durations;
-  const size_t n = d.size();
+void fill(long long* d, size_t n, SummaryRow* row) {
   row->count = n;
   double total = 0;
-  for (long long micros : d) {
-    total += static_cast<double>(micros);
+  for (size_t i = 0; i < n; ++i) {
+    total += static_cast<double>(d[i]);
   }
   row->total = total;
   // Within [0, total] even where spans ended before they began.
   row->self = std::min(row->self, std::max(0.0, total));
   row->mean = total / static_cast<double>(n);
-  row->min = static_cast<double>(*std::min_element(d.begin(), d.end()));
-  row->max = static_cast<double>(*std::max_element(d.begin(), d.end()));
+  row->min = static_cast<double>(*std::min_element(d, d + n));
+  row->max = static_cast<double>(*std::max_element(d, d + n));
   // The nearest rank, counted from 0; in 64 bits, where size_t has 32.
   const size_t p95 = static_cast<size_t>((95 * static_cast<uint64_t>(n) + 99) / 100 - 1);
-  std::nth_element(d.begin(), d.begin() + p95, d.end());
+  std::nth_element(d, d + p95, d + n);
   row->p95 = static_cast<double>(d[p95]);
   // Everything before the 95th percentile's place is at most it, so the
   // middle ranks lie there.
-  std::nth_element(d.begin(), d.begin() + n / 2, d.begin() + p95 + 1);
+  std::nth_element(d, d + n / 2, d + p95 + 1);
   const double upper = static_cast<double>(d[n / 2]);
-  const double lower =
-      n % 2 == 1 ? upper : static_cast<double>(*std::max_element(d.begin(), d.begin() + n / 2));
+  const double lower = n % 2 == 1 ? upper : static_cast<double>(*std::max_element(d, d + n / 2));
   row->median = (lower + upper) / 2;
 }
 
@@ -61,7 +59,9 @@ std::string durationText(double micros) {
 
 Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   Summary summary;
-  std::vector<std::vector<long long>> durations;
+  // The row of each span, in the order met; the durations are then laid
+  // out row by row in one array, rather than in a list per row.
+  std::vector<uint32_t> rowOfSpan;
   SectionIndex sections;
   // A row per section, or per section and thread: rowOf[id] is the row of
   // section id where stamp[id] says it is the current thread's, so that a
@@ -85,47 +85,82 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
           stamp[id] = threads + 1;
           rowOf[id] = summary.rows.size();
           summary.rows.push_back(SummaryRow{sections[id].name, sections[id].location, threadName});
-          durations.emplace_back();
         }
-        durations[rowOf[id]].push_back(thread.spans[i].micros);
+        rowOfSpan.push_back(static_cast<uint32_t>(rowOf[id]));
+        summary.rows[rowOf[id]].count += 1;
         summary.rows[rowOf[id]].self += static_cast<double>(self[i]);
       }
     }
   }
+  std::vector<size_t> at(summary.rows.size() + 1, 0);  // where each row's durations begin
   for (size_t i = 0; i < summary.rows.size(); ++i) {
-    fill(&durations[i], &summary.rows[i]);
+    at[i + 1] = at[i] + summary.rows[i].count;
+  }
+  std::vector<long long> durations(rowOfSpan.size());
+  {
+    std::vector<size_t> next(at.begin(), at.end() - 1);
+    size_t span = 0;
+    for (const SpanReport& report : reports) {
+      for (const SpanReport::Thread& thread : report.threads) {
+        for (const SpanReport::Span& each : thread.spans) {
+          durations[next[rowOfSpan[span++]]++] = each.micros;
+        }
+      }
+    }
+  }
+  std::vector<uint32_t>().swap(rowOfSpan);
+  for (size_t i = 0; i < summary.rows.size(); ++i) {
+    fill(&durations[at[i]], summary.rows[i].count, &summary.rows[i]);
     summary.total += summary.rows[i].total;
     summary.self += summary.rows[i].self;
   }
   for (SummaryRow& row : summary.rows) {
     row.share = summary.self != 0 ? row.self / summary.self : 0;
   }
-  std::sort(summary.rows.begin(), summary.rows.end(), [](const SummaryRow& a, const SummaryRow& b) {
+  // Sorted by place, then moved once: rows are too big to move about.
+  std::vector<uint32_t> order(summary.rows.size());
+  for (uint32_t i = 0; i < order.size(); ++i) {
+    order[i] = i;
+  }
+  const std::vector<SummaryRow>& rows = summary.rows;
+  std::sort(order.begin(), order.end(), [&](uint32_t i, uint32_t j) {
+    const SummaryRow& a = rows[i];
+    const SummaryRow& b = rows[j];
     return std::tie(b.total, a.name, a.location, a.thread) <
            std::tie(a.total, b.name, b.location, b.thread);
   });
+  std::vector<SummaryRow> sorted;
+  sorted.reserve(order.size());
+  for (uint32_t i : order) {
+    sorted.push_back(std::move(summary.rows[i]));
+  }
+  summary.rows = std::move(sorted);
   return summary;
 }
 
 void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out) {
-  const std::vector<std::string> heads = {"thread", "section", "spans", "total", "self", "mean",
-                                          "min",    "median",  "p95",   "max",   "share"};
-  std::vector<std::vector<std::string>> lines = {heads};
+  const char* const heads[] = {"thread", "section", "spans", "total", "self", "mean",
+                               "min",    "median",  "p95",   "max",   "share"};
+  // No thread column unless the rows are split by thread.
+  const size_t from = byThread ? 0 : 1;
+  TextTable table(std::size(heads) - from, 2 - from);
+  for (size_t c = from; c < std::size(heads); ++c) {
+    table.add(heads[c]);
+  }
   for (const SummaryRow& row : summary.rows) {
+    if (byThread) {
+      table.add(printable(row.thread));
+    }
+    table.add(sectionText(row.name, row.location));
+    table.add(std::to_string(row.count));
+    for (double micros : {row.total, row.self, row.mean, row.min, row.median, row.p95, row.max}) {
+      table.add(durationText(micros));
+    }
     char share[32];
     std::snprintf(share, sizeof share, "%.1f%%", row.share * 100);
-    lines.push_back({printable(row.thread), sectionText(row.name, row.location),
-                     std::to_string(row.count), durationText(row.total), durationText(row.self),
-                     durationText(row.mean), durationText(row.min), durationText(row.median),
-                     durationText(row.p95), durationText(row.max), share});
+    table.add(share);
   }
-  // No thread column unless the rows are split by thread.
-  if (!byThread) {
-    for (auto& line : lines) {
-      line.erase(line.begin());
-    }
-  }
-  writeTextTable(lines, byThread ? 2 : 1, out);
+  table.write(out);
 }
 
 void writeSummaryJson(const Summary& summary, bool byThread, std::ostream& out) {

@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <ostream>
 
+#include "report/OutputBuffer.h"
+
 namespace orvel {
 
 namespace {
 
 // Columns are counted in characters: UTF-8 continuation bytes take none.
-size_t width(const std::string& text) {
+size_t width(const char* text, size_t size) {
   size_t count = 0;
-  for (char c : text) {
-    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  for (size_t i = 0; i < size; ++i) {
+    count += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
   }
   return count;
 }
@@ -36,27 +38,57 @@ std::string sectionText(const std::string& name, const std::string& location) {
   return text;
 }
 
+void TextTable::add(const std::string& cell) {
+  const size_t column = ends.size() % columns;
+  widths.resize(columns, 0);
+  widths[column] = std::max(widths[column], width(cell.data(), cell.size()));
+  text += cell;
+  ends.push_back(text.size());
+}
+
+void TextTable::write(std::ostream& out) const {
+  OutputBuffer buffer(out);
+  std::string& line = buffer.text;
+  for (size_t first = 0; first < ends.size(); first += columns) {
+    const size_t last = std::min(ends.size(), first + columns);
+    for (size_t i = first; i < last; ++i) {
+      const size_t c = i - first;
+      const size_t begin = i == 0 ? 0 : ends[i - 1];
+      const size_t size = ends[i] - begin;
+      const size_t pad = widths[c] - width(text.data() + begin, size);
+      if (c > 0) {
+        line += "  ";
+      }
+      if (c >= textColumns) {
+        line.append(pad, ' ');
+      }
+      line.append(text, begin, size);
+      if (c < textColumns) {
+        line.append(pad, ' ');
+      }
+    }
+    // No spaces at the end of a line.
+    while (!line.empty() && line.back() == ' ') {
+      line.pop_back();
+    }
+    line += '\n';
+    buffer.piece();
+  }
+}
+
 void writeTextTable(const std::vector<std::vector<std::string>>& lines, size_t textColumns,
                     std::ostream& out) {
-  std::vector<size_t> widths;
+  size_t columns = 0;
   for (const auto& line : lines) {
-    widths.resize(std::max(widths.size(), line.size()));
-    for (size_t c = 0; c < line.size(); ++c) {
-      widths[c] = std::max(widths[c], width(line[c]));
+    columns = std::max(columns, line.size());
+  }
+  TextTable table(std::max<size_t>(columns, 1), textColumns);
+  for (const auto& line : lines) {
+    for (size_t c = 0; c < columns; ++c) {
+      table.add(c < line.size() ? line[c] : std::string());
     }
   }
-  for (const auto& line : lines) {
-    std::string text;
-    for (size_t c = 0; c < line.size(); ++c) {
-      const std::string pad(widths[c] - width(line[c]), ' ');
-      if (c > 0) {
-        text += "  ";
-      }
-      // No spaces at the end of a line.
-      text += c < textColumns ? line[c] + (c + 1 < line.size() ? pad : "") : pad + line[c];
-    }
-    out << text << '\n';
-  }
+  table.write(out);
 }
 
 }  // namespace orvel

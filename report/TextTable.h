@@ -17,9 +17,27 @@ std::string printable(const std::string& text);
 // empty name.
 std::string sectionText(const std::string& name, const std::string& location);
 
-// Writes lines (the head first) in columns two spaces apart, each as wide
-// as its widest cell counted in characters of UTF-8. The first textColumns
+// Lines (the head first) in columns two spaces apart, each as wide as its
+// widest cell counted in characters of UTF-8. The first textColumns
 // columns are aligned to the left, the others, numbers, to the right.
+// Cells are kept in one buffer, so that a table of millions of lines costs
+// its text and not an allocation a cell.
+class TextTable {
+ public:
+  TextTable(size_t columns, size_t textColumns) : columns(columns), textColumns(textColumns) {}
+
+  // Adds the next cell, line after line.
+  void add(const std::string& cell);
+  void write(std::ostream& out) const;
+
+ private:
+  size_t columns;
+  size_t textColumns;
+  std::string text;
+  std::vector<size_t> ends;  // where each cell ends in text
+  std::vector<size_t> widths;
+};
+
 void writeTextTable(const std::vector<std::vector<std::string>>& lines, size_t textColumns,
                     std::ostream& out);
 

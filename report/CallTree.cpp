@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <tuple>
-#include <unordered_map>
 
 #include "report/Nesting.h"
 
@@ -10,12 +9,55 @@ namespace orvel {
 
 namespace {
 
+// The node of each path, by its key: open addressing with linear probing,
+// never more than half full. A lookup a span, so it is kept plain.
+class PathTable {
+ public:
+  // The node of key; fresh, which is then recorded, when it has none.
+  uint32_t find(uint64_t key, uint32_t fresh) {
+    if (2 * (count + 1) > slots.size()) {
+      grow();
+    }
+    const size_t mask = slots.size() - 1;
+    for (size_t i = hashOf(key) & mask;; i = (i + 1) & mask) {
+      if (slots[i].node == CallTree::kNone) {
+        slots[i] = {key, fresh};
+        count += 1;
+        return fresh;
+      }
+      if (slots[i].key == key) {
+        return slots[i].node;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t key;
+    uint32_t node;
+  };
+  static size_t hashOf(uint64_t key) {
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 29);
+  }
+  void grow() {
+    std::vector<Slot> old(std::max<size_t>(64, 2 * slots.size()), Slot{0, CallTree::kNone});
+    old.swap(slots);
+    count = 0;
+    for (const Slot& slot : old) {
+      if (slot.node != CallTree::kNone) {
+        find(slot.key, slot.node);
+      }
+    }
+  }
+  std::vector<Slot> slots;
+  size_t count = 0;
+};
+
 // Follows the walk of one thread down the tree, finding or adding the node
 // of each span's path.
 class Builder : public NestingVisitor {
  public:
-  Builder(CallTree* tree, std::unordered_map<uint64_t, uint32_t>* byPath)
-      : tree(tree), byPath(byPath) {}
+  Builder(CallTree* tree, PathTable* byPath) : tree(tree), byPath(byPath) {}
 
   void thread(const std::vector<SpanReport::Span>& spans, const std::vector<uint32_t>& sectionOfPc,
               uint32_t root) {
@@ -32,16 +74,16 @@ class Builder : public NestingVisitor {
     // The key of a path: its parent's node (kNone + 1 wraps to 0 for the
     // roots) and its last section.
     const uint64_t key = uint64_t{parent + 1u} << 32 | section;
-    const auto found = byPath->emplace(key, static_cast<uint32_t>(tree->nodes.size()));
-    if (found.second) {
+    const uint32_t fresh = static_cast<uint32_t>(tree->nodes.size());
+    const uint32_t id = byPath->find(key, fresh);
+    if (id == fresh) {
       tree->nodes.push_back(CallTree::Node{parent, section, CallTree::kNone, 0, 0, 0, {}});
-      (parent == CallTree::kNone ? tree->roots : tree->nodes[parent].children)
-          .push_back(found.first->second);
+      (parent == CallTree::kNone ? tree->roots : tree->nodes[parent].children).push_back(id);
     }
-    CallTree::Node& node = tree->nodes[found.first->second];
+    CallTree::Node& node = tree->nodes[id];
     node.spans += 1;
     node.total += static_cast<double>(span.micros);
-    open_.push_back(found.first->second);
+    open_.push_back(id);
   }
 
   void close(uint32_t, long long, long long self) override {
@@ -52,7 +94,7 @@ class Builder : public NestingVisitor {
 
  private:
   CallTree* tree;
-  std::unordered_map<uint64_t, uint32_t>* byPath;
+  PathTable* byPath;
   const std::vector<SpanReport::Span>* spans = nullptr;
   const std::vector<uint32_t>* sectionOfPc = nullptr;
   uint32_t root = CallTree::kNone;
@@ -68,7 +110,7 @@ std::string threadTitle(const SpanReport& report, const SpanReport::Thread& thre
 
 CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
   CallTree tree;
-  std::unordered_map<uint64_t, uint32_t> byPath;
+  PathTable byPath;
   Builder builder(&tree, &byPath);
   for (const SpanReport& report : reports) {
     const std::vector<uint32_t>& sectionOfPc = tree.sections.idsOf(report);

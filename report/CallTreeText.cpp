@@ -111,13 +111,18 @@ void writeFolded(const CallTree& tree, std::ostream& out) {
   std::string& text = buffer.text;
   std::string path;
   std::vector<size_t> ends;  // where the path ended before each frame was added
+  std::vector<std::string> frames(tree.sections.size());  // of each section, made once
+  for (uint32_t id = 0; id < tree.sections.size(); ++id) {
+    frames[id] = foldedFrame(sectionText(tree.sections[id].name, tree.sections[id].location));
+  }
   walkCallTree(
       tree,
       [&](uint32_t id, size_t) {
         const CallTree::Node& node = tree.nodes[id];
         ends.push_back(path.size());
         path += ends.size() > 1 ? ";" : "";
-        path += foldedFrame(nodeText(tree, node));
+        path += node.section == CallTree::kNone ? foldedFrame(nodeText(tree, node))
+                                                : frames[node.section];
         if (node.self >= 1) {
           char micros[32];
           std::snprintf(micros, sizeof micros, " %.0f\n", node.self);

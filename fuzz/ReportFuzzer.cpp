@@ -1,17 +1,22 @@
-// spanmill-report's reader, summary, comparison of runs, noise and export
+// spanmill-report's reader, summary, call tree, comparison of runs, noise and exports
 // on any text: no crash, and whatever a report holds, the export is strict
 // JSON in valid UTF-8.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "report/CallTree.h"
+#include "report/CallTreeText.h"
 #include "report/ChromeTrace.h"
 #include "report/Diff.h"
+#include "report/Nesting.h"
 #include "report/Noise.h"
 #include "report/SpanReport.h"
+#include "report/Speedscope.h"
 #include "report/Summary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,6 +32,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (orvel::SpanReport& report : reports) {
     report.name = text.substr(0, 8);
+  }
+  // Every thread's walk brackets: a close ends the span opened last, no
+  // time goes back, and self time lies within [0, duration].
+  struct Brackets : orvel::NestingVisitor {
+    const std::vector<orvel::SpanReport::Span>* spans = nullptr;
+    std::vector<uint32_t> opened;
+    long long last = LLONG_MIN;
+    void at(long long time) {
+      if (time < last) {
+        std::abort();
+      }
+      last = time;
+    }
+    void open(uint32_t row, long long begin) override {
+      at(begin);
+      opened.push_back(row);
+    }
+    void close(uint32_t row, long long end, long long self) override {
+      at(end);
+      if (opened.empty() || opened.back() != row || self < 0 ||
+          self > std::max(0LL, (*spans)[row].micros)) {
+        std::abort();
+      }
+      opened.pop_back();
+    }
+  };
+  for (const orvel::SpanReport& report : reports) {
+    for (const orvel::SpanReport::Thread& thread : report.threads) {
+      Brackets brackets;
+      brackets.spans = &thread.spans;
+      orvel::walkNesting(thread.spans, &brackets);
+      if (!brackets.opened.empty()) {
+        std::abort();
+      }
+    }
   }
   std::ostringstream out;
   for (bool byThread : {false, true}) {
@@ -57,7 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvel::NoiseOptions noise;
   noise.draws = 20;
   orvel::writeNoiseTable(orvel::measureNoise(before, noise), noise, out);
+  for (bool byThread : {false, true}) {
+    const orvel::CallTree tree = orvel::buildCallTree(reports, byThread);
+    orvel::writeTreeTable(tree, {}, out);
+    orvel::writeTreeJson(tree, {0, 0}, out);
+    orvel::writeFolded(tree, out);
+  }
   out.str("");
+  orvel::writeSpeedscope(reports, out);
   orvel::writeChromeTrace(reports, out);
   // Strict: no raw control byte but the line feeds between events, and only
   // well-formed UTF-8 lead bytes.

@@ -37,7 +37,10 @@ std::string shareText(double share) {
 }  // namespace
 
 void writeTreeTable(const CallTree& tree, const TreeOptions& options, std::ostream& out) {
-  std::vector<std::vector<std::string>> lines = {{"path", "spans", "total", "self", "share"}};
+  TextTable table(5, 1);
+  for (const char* head : {"path", "spans", "total", "self", "share"}) {
+    table.add(head);
+  }
   walkCallTree(
       tree,
       [&](uint32_t id, size_t depth) {
@@ -45,13 +48,15 @@ void writeTreeTable(const CallTree& tree, const TreeOptions& options, std::ostre
           return false;
         }
         const CallTree::Node& node = tree.nodes[id];
-        lines.push_back({std::string(2 * depth, ' ') + nodeText(tree, node),
-                         std::to_string(node.spans), durationText(node.total),
-                         durationText(node.self), shareText(shareOf(tree, node))});
+        table.add(std::string(2 * depth, ' ') + nodeText(tree, node));
+        table.add(std::to_string(node.spans));
+        table.add(durationText(node.total));
+        table.add(durationText(node.self));
+        table.add(shareText(shareOf(tree, node)));
         return true;
       },
       [](uint32_t) {});
-  writeTextTable(lines, 1, out);
+  table.write(out);
 }
 
 void writeTreeJson(const CallTree& tree, const TreeOptions& options, std::ostream& out) {

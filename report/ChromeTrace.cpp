@@ -1,6 +1,5 @@
 #include "report/ChromeTrace.h"
 
-#include <charconv>
 #include <ostream>
 #include <string>
 
@@ -11,15 +10,7 @@ namespace orvel {
 
 const char kUnnamedSpan[] = "(unnamed)";
 
-namespace {
-
-void appendInteger(long long value, std::string* out) {
-  char digits[24];
-  out->append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr -
-                                          digits));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ChromeTraceSize writeChromeTrace(const std::vector<SpanReport>& reports, std::ostream& out) {
   OutputBuffer buffer(out);
@@ -61,7 +52,7 @@ ChromeTraceSize writeChromeTrace(const std::vector<SpanReport>& reports, std::os
         appendJsonNumber(span.start * 1e6, &text);
         text += ",\"dur\":";
         if (span.micros >= 0) {
-          appendInteger(span.micros, &text);
+          appendJsonInteger(span.micros, &text);
           text += ids;
           text += args[span.pc];
         } else {
@@ -70,7 +61,7 @@ ChromeTraceSize writeChromeTrace(const std::vector<SpanReport>& reports, std::os
           text += "0";
           text += ids;
           text += ",\"args\":{\"duration_us\":";
-          appendInteger(span.micros, &text);
+          appendJsonInteger(span.micros, &text);
           if (!args[span.pc].empty()) {
             text += ",";
             text.append(args[span.pc], 9, std::string::npos);  // after ,"args":{

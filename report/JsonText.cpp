@@ -61,4 +61,10 @@ void appendJsonNumber(double value, std::string* out) {
   out->append(text, static_cast<size_t>(length));
 }
 
+void appendJsonInteger(long long value, std::string* out) {
+  char digits[24];
+  out->append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr -
+                                          digits));
+}
+
 }  // namespace orvel

@@ -16,6 +16,9 @@ void appendJsonString(const std::string& bytes, std::string* out);
 // microseconds of summaries and exports are whole or nearly so.
 void appendJsonNumber(double value, std::string* out);
 
+// Appends value in decimal digits.
+void appendJsonInteger(long long value, std::string* out);
+
 }  // namespace orvel
 
 #endif  // ORVEL_REPORT_JSONTEXT_H

@@ -1,7 +1,6 @@
 #include "report/Speedscope.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <string>
 
@@ -15,12 +14,6 @@
 namespace orvel {
 
 namespace {
-
-void appendInteger(long long value, std::string* out) {
-  char digits[24];
-  out->append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr -
-                                          digits));
-}
 
 // Writes a thread's walk as events, the frame of a span being its section.
 class Events : public NestingVisitor {
@@ -47,10 +40,10 @@ class Events : public NestingVisitor {
     text += any ? "," : "";
     any = true;
     text += head;
-    appendInteger(frameOfPc[spans[row].pc], &text);
+    appendJsonInteger(frameOfPc[spans[row].pc], &text);
     text += ",\"at\":";
     last = at - origin;
-    appendInteger(last, &text);
+    appendJsonInteger(last, &text);
     text += "}";
     buffer->piece();
   }
@@ -110,9 +103,9 @@ void writeSpeedscope(const std::vector<SpanReport>& reports, std::ostream& out) 
       Events events(&buffer, thread.spans, frameOfPc[r], origin);
       walkNesting(thread.spans, &events);
       text += "],\"startValue\":";
-      appendInteger(events.first, &text);
+      appendJsonInteger(events.first, &text);
       text += ",\"endValue\":";
-      appendInteger(events.last, &text);
+      appendJsonInteger(events.last, &text);
       text += "}";
     }
   }

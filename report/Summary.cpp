@@ -16,6 +16,14 @@ namespace orvel {
 
 namespace {
 
+// Where a row goes: by total, largest first, then by section and thread.
+struct Place {
+  double total;
+  uint32_t section;  // the rank of its name and location
+  uint32_t thread;
+  uint32_t row;
+};
+
 // The statistics of one row from its durations, which it reorders: the
 // ranks needed are selected rather than the whole list sorted.
 void fill(long long* d, size_t n, SummaryRow* row) {
@@ -62,6 +70,8 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   // The row of each span, in the order met; the durations are then laid
   // out row by row in one array, rather than in a list per row.
   std::vector<uint32_t> rowOfSpan;
+  std::vector<uint32_t> sectionOfRow;
+  std::vector<uint32_t> threadOfRow;  // counted across the reports, in their order
   SectionIndex sections;
   // A row per section, or per section and thread: rowOf[id] is the row of
   // section id where stamp[id] says it is the current thread's, so that a
@@ -85,6 +95,8 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
           stamp[id] = threads + 1;
           rowOf[id] = summary.rows.size();
           summary.rows.push_back(SummaryRow{sections[id].name, sections[id].location, threadName});
+          sectionOfRow.push_back(id);
+          threadOfRow.push_back(static_cast<uint32_t>(threads));
         }
         rowOfSpan.push_back(static_cast<uint32_t>(rowOf[id]));
         summary.rows[rowOf[id]].count += 1;
@@ -117,24 +129,50 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   for (SummaryRow& row : summary.rows) {
     row.share = summary.self != 0 ? row.self / summary.self : 0;
   }
-  // Sorted by place, then moved once: rows are too big to move about.
-  std::vector<uint32_t> order(summary.rows.size());
+  // Sorted by a compact key, then moved into place once: rows are too big to
+  // move about, and comparing their strings would cost more than the rest.
+  std::vector<uint32_t> rank(sections.size());  // of each section, by name and location
+  {
+    std::vector<uint32_t> byText(sections.size());
+    for (uint32_t id = 0; id < byText.size(); ++id) {
+      byText[id] = id;
+    }
+    std::sort(byText.begin(), byText.end(), [&](uint32_t a, uint32_t b) {
+      return std::tie(sections[a].name, sections[a].location) <
+             std::tie(sections[b].name, sections[b].location);
+    });
+    for (uint32_t i = 0; i < byText.size(); ++i) {
+      rank[byText[i]] = i;
+    }
+  }
+  std::vector<Place> order(summary.rows.size());
   for (uint32_t i = 0; i < order.size(); ++i) {
-    order[i] = i;
+    order[i] = {summary.rows[i].total, rank[sectionOfRow[i]], threadOfRow[i], i};
   }
-  const std::vector<SummaryRow>& rows = summary.rows;
-  std::sort(order.begin(), order.end(), [&](uint32_t i, uint32_t j) {
-    const SummaryRow& a = rows[i];
-    const SummaryRow& b = rows[j];
-    return std::tie(b.total, a.name, a.location, a.thread) <
-           std::tie(a.total, b.name, b.location, b.thread);
+  std::sort(order.begin(), order.end(), [](const Place& a, const Place& b) {
+    return std::tie(b.total, a.section, a.thread) < std::tie(a.total, b.section, b.thread);
   });
-  std::vector<SummaryRow> sorted;
-  sorted.reserve(order.size());
-  for (uint32_t i : order) {
-    sorted.push_back(std::move(summary.rows[i]));
+  // Row i goes to the place p where order[p].row == i: follow each cycle.
+  std::vector<uint32_t> from(order.size());
+  for (uint32_t p = 0; p < order.size(); ++p) {
+    from[p] = order[p].row;
   }
-  summary.rows = std::move(sorted);
+  std::vector<SummaryRow>& rows = summary.rows;
+  for (uint32_t start = 0; start < from.size(); ++start) {
+    if (from[start] == start) {
+      continue;
+    }
+    SummaryRow held = std::move(rows[start]);
+    uint32_t at = start;
+    while (from[at] != start) {
+      rows[at] = std::move(rows[from[at]]);
+      const uint32_t next = from[at];
+      from[at] = at;
+      at = next;
+    }
+    rows[at] = std::move(held);
+    from[at] = at;
+  }
   return summary;
 }
 

@@ -30,8 +30,9 @@ struct SummaryRow {
 };
 
 struct Summary {
-  // Sorted by total time, largest first (then by name, location and
-  // thread, so that the order is always the same).
+  // Sorted by total time, largest first, then by name and location, then
+  // by thread in the order of the reports, so that the order is always the
+  // same.
   std::vector<SummaryRow> rows;
   double total = 0;  // the totals of every row
   double self = 0;   // the self times of every row: the time the spans covered

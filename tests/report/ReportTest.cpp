@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -173,6 +175,23 @@ TEST(Summary, TableAndJson) {
             durationText(850) + " " + durationText(12.5) + " " + durationText(999.5) + " " +
                 durationText(1000) + " " + durationText(3204) + " " + durationText(999999.9) + " " +
                 durationText(1000000) + " " + durationText(-1250000));
+  // Whole microseconds are written without printf: the same text, halves
+  // that printf rounds by their binary value included.
+  char text[64];
+  for (long long micros :
+       {999LL, 1000LL, 999999LL, 1000000LL, 1234500LL, 1234501LL, 1234499LL, 2999999500LL,
+        -1234567LL, -999999LL, 86400000000LL, 9007199254740991LL}) {
+    const double value = static_cast<double>(micros);
+    const double size = std::fabs(value);
+    std::snprintf(text, sizeof text,
+                  size < 1000  ? "%.0f us"
+                  : size < 1e6 ? "%.3f ms"
+                               : "%.3f s",
+                  size < 1000  ? value
+                  : size < 1e6 ? value / 1e3
+                               : value / 1e6);
+    EXPECT_EQ(text, durationText(value)) << micros;
+  }
   SpanReport named = twoThreads({1500, 2500}, {40}, {});
   named.sections[0] = "\xc3\xa9";  // one column, two bytes
   const Summary rows = summarize({named}, false);

@@ -5,6 +5,7 @@
 
 #include "io/WholeFile.h"
 #include "json/Decimal.h"
+#include "report/TextTable.h"
 
 namespace orvel {
 
@@ -83,6 +84,13 @@ class Reader {
   const bool first;
   std::string problem;
 };
+
+// Text from the report as a message quotes it: a label may be megabytes
+// long and hold line feeds, and a message is one line of a few dozen bytes.
+std::string quoted(const std::string& text) {
+  const size_t kMost = 32;
+  return "\"" + printable(text.substr(0, kMost)) + (text.size() > kMost ? "...\"" : "\"");
+}
 
 void appendUtf8(unsigned code, std::string* out) {
   if (code < 0x80) {
@@ -426,7 +434,7 @@ bool Reader::threads() {
     }
     if (thread.tid.empty() || thread.tid.size() > 10 ||
         thread.tid.find_first_not_of("0123456789") != std::string::npos) {
-      return fail("thread label \"" + thread.tid + "\" is not a thread id");
+      return fail("thread label " + quoted(thread.tid) + " is not a thread id");
     }
     if (!this->thread(&thread)) {
       return false;

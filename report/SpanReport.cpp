@@ -92,6 +92,54 @@ std::string quoted(const std::string& text) {
   return "\"" + printable(text.substr(0, kMost)) + (text.size() > kMost ? "...\"" : "\"");
 }
 
+// The thread labels of a report, as numbers: of at most ten digits and
+// with no leading zero, two labels are the same exactly when their numbers
+// are. A report may have a million threads, so the set is one array with
+// open addressing, 16 to 32 bytes a label and no allocation per label.
+class LabelSet {
+ public:
+  // Adds label; false when it is there already.
+  bool insert(uint64_t label) {
+    if (2 * (count + 1) > slots.size()) {
+      std::vector<uint64_t> old(slots.empty() ? 16 : 2 * slots.size(), 0);
+      old.swap(slots);
+      shift = old.empty() ? 60 : shift - 1;
+      for (uint64_t value : old) {
+        if (value != 0) {
+          place(value);
+        }
+      }
+    }
+    if (!place(label + 1)) {
+      return false;
+    }
+    ++count;
+    return true;
+  }
+
+ private:
+  // Stores value, a label plus one (0 marks a free slot), unless it is
+  // there already. Its slot is the top bits of a Fibonacci hash, or the
+  // first free one after.
+  bool place(uint64_t value) {
+    const size_t mask = slots.size() - 1;
+    for (size_t i = static_cast<size_t>((value * 0x9E3779B97F4A7C15u) >> shift);;
+         i = (i + 1) & mask) {
+      if (slots[i] == value) {
+        return false;
+      }
+      if (slots[i] == 0) {
+        slots[i] = value;
+        return true;
+      }
+    }
+  }
+
+  std::vector<uint64_t> slots;  // a power of two of them, at most half in use
+  size_t count = 0;
+  unsigned shift = 0;  // 64 less the bits of a slot's index
+};
+
 void appendUtf8(unsigned code, std::string* out) {
   if (code < 0x80) {
     out->push_back(static_cast<char>(code));
@@ -427,6 +475,7 @@ bool Reader::threads() {
   if (take('}')) {
     return true;
   }
+  LabelSet labels;
   for (bool more = true; more;) {
     SpanReport::Thread thread;
     if (!string(&thread.tid) || !expect(':')) {
@@ -435,6 +484,17 @@ bool Reader::threads() {
     if (thread.tid.empty() || thread.tid.size() > 10 ||
         thread.tid.find_first_not_of("0123456789") != std::string::npos) {
       return fail("thread label " + quoted(thread.tid) + " is not a thread id");
+    }
+    // Exports write the label as a JSON number, which has no leading zero.
+    if (thread.tid.size() > 1 && thread.tid[0] == '0') {
+      return fail("thread label " + quoted(thread.tid) + " has a leading zero");
+    }
+    uint64_t label = 0;
+    for (char digit : thread.tid) {
+      label = label * 10 + static_cast<unsigned>(digit - '0');
+    }
+    if (!labels.insert(label)) {
+      return fail("thread " + thread.tid + " appears twice");
     }
     if (!this->thread(&thread)) {
       return false;

@@ -23,7 +23,7 @@ struct SpanReport {
     uint32_t pc;       // index in pcs
   };
   struct Thread {
-    std::string tid;  // the label, decimal digits
+    std::string tid;  // the label: decimal digits, no leading zero, once in a report
     std::vector<Span> spans;
   };
 

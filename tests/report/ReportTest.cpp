@@ -92,6 +92,13 @@ TEST(SpanReport, SaysWhatIsWrong) {
   // Unknown members nest no deeper than the reader's stack allows.
   EXPECT_EQ("not JSON: nested too deeply at byte 262",
             errorOf("{\"x\":" + std::string(300, '[') + std::string(300, ']') + "}"));
+  // A label repeated after a thousand others, past every growth of the set.
+  std::string head = "{\"sections\":[],\"pc\":[],\"threads\":{";
+  for (int i = 0; i < 1000; ++i) {
+    head += "\"" + std::to_string(i * 7919) + "\":{\"trace\":[]},";
+  }
+  EXPECT_EQ("", errorOf(head + "\"1\":{\"trace\":[]}}}"));
+  EXPECT_EQ("thread 7919 appears twice", errorOf(head + "\"7919\":{\"trace\":[]}}}"));
 }
 
 // One report: thread 1 and 2, sections a and b, b with a location.

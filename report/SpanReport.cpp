@@ -436,6 +436,9 @@ bool Reader::thread(SpanReport::Thread* thread) {
       if (!string(&key) || !expect(':')) {
         return false;
       }
+      if (key == "trace" && trace) {
+        return fail("\"trace\" appears twice in thread " + thread->tid);
+      }
       if (key == "trace") {
         trace = true;
         if (!expect('[')) {
@@ -519,9 +522,14 @@ bool Reader::read(std::string* error) {
       if (!ok) {
         break;
       }
+      // A member given twice would add its rows to the first one's.
+      const bool twice = (key == "sections" && seen[0]) || (key == "pc" && seen[1]) ||
+                         (key == "threads" && seen[2]);
       // "pc" rows are checked against "sections", and spans against "pc",
       // so a report must name them in that order, as spanmill writes them.
-      if (key == "sections") {
+      if (twice) {
+        ok = fail("\"" + key + "\" appears twice");
+      } else if (key == "sections") {
         seen[0] = true;
         ok = sections();
       } else if (key == "pc") {

@@ -1,5 +1,7 @@
 #include "report/SpanReport.h"
 
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -68,7 +70,7 @@ class Reader {
   bool string(std::string* out);
   bool hex4(unsigned* value);
   bool number(double* out);
-  bool integer(long long* out);
+  bool integer(long long* out, bool* beyond = nullptr);
   bool skipValue(int depth);
 
   // The members of the report, and of each thread.
@@ -292,29 +294,37 @@ bool Reader::number(double* out) {
   return true;
 }
 
-bool Reader::integer(long long* out) {
+// A JSON integer that a long long holds. False with at unmoved where there
+// is none, and false with beyond set (when given) and at past the digits
+// where there is one that does not fit.
+bool Reader::integer(long long* out, bool* beyond) {
   skipSpace();
   const size_t start = at;
-  if (at < text.size() && text[at] == '-') {
-    ++at;
-  }
+  const bool negative = at < text.size() && text[at] == '-';
+  at += negative;
   const size_t first = at;
+  // The magnitude may reach 2^63 below zero, 2^63 - 1 above.
+  const unsigned long long most = static_cast<unsigned long long>(LLONG_MAX) + negative;
   unsigned long long value = 0;
-  while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-    value = value * 10 + static_cast<unsigned>(text[at] - '0');
-    ++at;
+  bool fits = true;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    const unsigned digit = static_cast<unsigned>(text[at] - '0');
+    fits = fits && value <= (most - digit) / 10;
+    value = fits ? value * 10 + digit : value;
   }
   if (at == first) {
     at = start;
     return false;
   }
-  if (at - first <= 18) {
-    *out = text[start] == '-' ? -static_cast<long long>(value) : static_cast<long long>(value);
-    return true;
+  if (!fits) {
+    if (beyond != nullptr) {
+      *beyond = true;
+    }
+    return false;
   }
-  errno = 0;  // long numbers: strtoll tells whether they fit
-  *out = std::strtoll(text.c_str() + start, nullptr, 10);
-  return errno == 0;
+  *out = negative && value > 0 ? -static_cast<long long>(value - 1) - 1
+                               : static_cast<long long>(value);
+  return true;
 }
 
 // Members the report does not have are passed over, whatever they hold.
@@ -406,14 +416,37 @@ bool Reader::row(SpanReport::Thread* thread) {
   SpanReport::Span span;
   long long pc;
   const size_t start = at;
-  bool numbers = take('[');
-  numbers = numbers && number(&span.start) && take(',') && integer(&span.micros) && take(',') &&
-            integer(&pc) && take(']');
-  if (!numbers) {
+  auto spanFails = [&](const char* what, size_t where) {
     problem.clear();
-    return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) +
-                " is not three numbers (start, microseconds, pc row) at byte " +
-                std::to_string(start));
+    return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) + " " +
+                what + " at byte " + std::to_string(where));
+  };
+  const char* const kNotThree = "is not three numbers (start, microseconds, pc row)";
+  if (!take('[')) {
+    return spanFails(kNotThree, start);
+  }
+  skipSpace();
+  const size_t time = at;
+  if (!number(&span.start)) {
+    return spanFails(kNotThree, start);
+  }
+  // Exports write the start in microseconds; past 2^53 of them a double
+  // no longer holds every one, and past a double's range none at all.
+  if (!(std::fabs(span.start * 1e6) <= 9007199254740992.0)) {
+    return spanFails("starts at a time that cannot be held to the microsecond", time);
+  }
+  if (!take(',')) {
+    return spanFails(kNotThree, start);
+  }
+  skipSpace();
+  const size_t duration = at;
+  bool beyond = false;
+  if (!integer(&span.micros, &beyond)) {
+    return spanFails(beyond ? "has a duration beyond 64 bits" : kNotThree,
+                     beyond ? duration : start);
+  }
+  if (!take(',') || !integer(&pc) || !take(']')) {
+    return spanFails(kNotThree, start);
   }
   if (pc < 0 || static_cast<unsigned long long>(pc) >= report->pcs.size()) {
     return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) +

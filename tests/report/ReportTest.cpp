@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -79,6 +80,13 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
       (std::vector<std::string>{"/\b\f\n\r\t\\\xef\xbf\xbdx", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",
                                 "\xef\xbf\xbd\xee\x80\x80"}),
       reports.at(1).sections);
+  // Durations to the ends of 64 bits.
+  ASSERT_TRUE(
+      readSpanReports("{\"sections\":[\"a\"],\"pc\":[[\"\",0]],\"threads\":{\"0\":{\"trace\":"
+                      "[[0,9223372036854775807,0],[0,-9223372036854775808,0]]}}}",
+                      &reports, &error, &failed));
+  EXPECT_EQ(LLONG_MAX, reports.back().threads[0].spans[0].micros);
+  EXPECT_EQ(LLONG_MIN, reports.back().threads[0].spans[1].micros);
 }
 
 // tests/data/report-errors.tsv: a text and what the reader finds wrong

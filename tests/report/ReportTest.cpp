@@ -89,6 +89,24 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
   EXPECT_EQ(LLONG_MIN, reports.back().threads[0].spans[1].micros);
 }
 
+// render-indented.json is render.json as python3 -m json.tool --indent 2
+// writes it: a value a line, and start times such as 5.1e-05.
+TEST(SpanReport, ReadsAnIndentedReportAsTheCompactOne) {
+  std::vector<SpanReport> reports;
+  std::string error;
+  size_t failed;
+  for (const char* name : {"/render.json", "/render-indented.json"}) {
+    ASSERT_TRUE(loadSpanReports(ORVEL_TEST_DATA + std::string(name), &reports, &error, &failed))
+        << name << ": " << error;
+  }
+  std::ostringstream compact, indented;
+  writeChromeTrace({reports[0]}, compact);
+  writeChromeTrace({reports[1]}, indented);
+  EXPECT_EQ(compact.str(), indented.str());
+  EXPECT_EQ(reports[0].sections, reports[1].sections);
+  EXPECT_EQ(3u, reports[1].threads.size());
+}
+
 // tests/data/report-errors.tsv: a text and what the reader finds wrong
 // with it (nothing when the field is empty).
 TEST(SpanReport, SaysWhatIsWrong) {

@@ -1,10 +1,13 @@
 #include "report/SpanReport.h"
 
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "io/WholeFile.h"
 #include "json/Decimal.h"
+#include "report/TextTable.h"
 
 namespace orvel {
 
@@ -67,7 +70,7 @@ class Reader {
   bool string(std::string* out);
   bool hex4(unsigned* value);
   bool number(double* out);
-  bool integer(long long* out);
+  bool integer(long long* out, bool* beyond = nullptr);
   bool skipValue(int depth);
 
   // The members of the report, and of each thread.
@@ -82,6 +85,61 @@ class Reader {
   size_t at;
   const bool first;
   std::string problem;
+};
+
+// Text from the report as a message quotes it: a label may be megabytes
+// long and hold line feeds, and a message is one line of a few dozen bytes.
+std::string quoted(const std::string& text) {
+  const size_t kMost = 32;
+  return "\"" + printable(text.substr(0, kMost)) + (text.size() > kMost ? "...\"" : "\"");
+}
+
+// The thread labels of a report, as numbers: of at most ten digits and
+// with no leading zero, two labels are the same exactly when their numbers
+// are. A report may have a million threads, so the set is one array with
+// open addressing, 16 to 32 bytes a label and no allocation per label.
+class LabelSet {
+ public:
+  // Adds label; false when it is there already.
+  bool insert(uint64_t label) {
+    if (2 * (count + 1) > slots.size()) {
+      std::vector<uint64_t> old(slots.empty() ? 16 : 2 * slots.size(), 0);
+      old.swap(slots);
+      shift = old.empty() ? 60 : shift - 1;
+      for (uint64_t value : old) {
+        if (value != 0) {
+          place(value);
+        }
+      }
+    }
+    if (!place(label + 1)) {
+      return false;
+    }
+    ++count;
+    return true;
+  }
+
+ private:
+  // Stores value, a label plus one (0 marks a free slot), unless it is
+  // there already. Its slot is the top bits of a Fibonacci hash, or the
+  // first free one after.
+  bool place(uint64_t value) {
+    const size_t mask = slots.size() - 1;
+    for (size_t i = static_cast<size_t>((value * 0x9E3779B97F4A7C15u) >> shift);;
+         i = (i + 1) & mask) {
+      if (slots[i] == value) {
+        return false;
+      }
+      if (slots[i] == 0) {
+        slots[i] = value;
+        return true;
+      }
+    }
+  }
+
+  std::vector<uint64_t> slots;  // a power of two of them, at most half in use
+  size_t count = 0;
+  unsigned shift = 0;  // 64 less the bits of a slot's index
 };
 
 void appendUtf8(unsigned code, std::string* out) {
@@ -236,29 +294,37 @@ bool Reader::number(double* out) {
   return true;
 }
 
-bool Reader::integer(long long* out) {
+// A JSON integer that a long long holds. False with at unmoved where there
+// is none, and false with beyond set (when given) and at past the digits
+// where there is one that does not fit.
+bool Reader::integer(long long* out, bool* beyond) {
   skipSpace();
   const size_t start = at;
-  if (at < text.size() && text[at] == '-') {
-    ++at;
-  }
+  const bool negative = at < text.size() && text[at] == '-';
+  at += negative;
   const size_t first = at;
+  // The magnitude may reach 2^63 below zero, 2^63 - 1 above.
+  const unsigned long long most = static_cast<unsigned long long>(LLONG_MAX) + negative;
   unsigned long long value = 0;
-  while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-    value = value * 10 + static_cast<unsigned>(text[at] - '0');
-    ++at;
+  bool fits = true;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    const unsigned digit = static_cast<unsigned>(text[at] - '0');
+    fits = fits && value <= (most - digit) / 10;
+    value = fits ? value * 10 + digit : value;
   }
   if (at == first) {
     at = start;
     return false;
   }
-  if (at - first <= 18) {
-    *out = text[start] == '-' ? -static_cast<long long>(value) : static_cast<long long>(value);
-    return true;
+  if (!fits) {
+    if (beyond != nullptr) {
+      *beyond = true;
+    }
+    return false;
   }
-  errno = 0;  // long numbers: strtoll tells whether they fit
-  *out = std::strtoll(text.c_str() + start, nullptr, 10);
-  return errno == 0;
+  *out = negative && value > 0 ? -static_cast<long long>(value - 1) - 1
+                               : static_cast<long long>(value);
+  return true;
 }
 
 // Members the report does not have are passed over, whatever they hold.
@@ -350,14 +416,37 @@ bool Reader::row(SpanReport::Thread* thread) {
   SpanReport::Span span;
   long long pc;
   const size_t start = at;
-  bool numbers = take('[');
-  numbers = numbers && number(&span.start) && take(',') && integer(&span.micros) && take(',') &&
-            integer(&pc) && take(']');
-  if (!numbers) {
+  auto spanFails = [&](const char* what, size_t where) {
     problem.clear();
-    return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) +
-                " is not three numbers (start, microseconds, pc row) at byte " +
-                std::to_string(start));
+    return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) + " " +
+                what + " at byte " + std::to_string(where));
+  };
+  const char* const kNotThree = "is not three numbers (start, microseconds, pc row)";
+  if (!take('[')) {
+    return spanFails(kNotThree, start);
+  }
+  skipSpace();
+  const size_t time = at;
+  if (!number(&span.start)) {
+    return spanFails(kNotThree, start);
+  }
+  // Exports write the start in microseconds; past 2^53 of them a double
+  // no longer holds every one, and past a double's range none at all.
+  if (!(std::fabs(span.start * 1e6) <= 9007199254740992.0)) {
+    return spanFails("starts at a time that cannot be held to the microsecond", time);
+  }
+  if (!take(',')) {
+    return spanFails(kNotThree, start);
+  }
+  skipSpace();
+  const size_t duration = at;
+  bool beyond = false;
+  if (!integer(&span.micros, &beyond)) {
+    return spanFails(beyond ? "has a duration beyond 64 bits" : kNotThree,
+                     beyond ? duration : start);
+  }
+  if (!take(',') || !integer(&pc) || !take(']')) {
+    return spanFails(kNotThree, start);
   }
   if (pc < 0 || static_cast<unsigned long long>(pc) >= report->pcs.size()) {
     return fail("thread " + thread->tid + ": span " + std::to_string(thread->spans.size()) +
@@ -379,6 +468,9 @@ bool Reader::thread(SpanReport::Thread* thread) {
       std::string key;
       if (!string(&key) || !expect(':')) {
         return false;
+      }
+      if (key == "trace" && trace) {
+        return fail("\"trace\" appears twice in thread " + thread->tid);
       }
       if (key == "trace") {
         trace = true;
@@ -419,6 +511,7 @@ bool Reader::threads() {
   if (take('}')) {
     return true;
   }
+  LabelSet labels;
   for (bool more = true; more;) {
     SpanReport::Thread thread;
     if (!string(&thread.tid) || !expect(':')) {
@@ -426,7 +519,18 @@ bool Reader::threads() {
     }
     if (thread.tid.empty() || thread.tid.size() > 10 ||
         thread.tid.find_first_not_of("0123456789") != std::string::npos) {
-      return fail("thread label \"" + thread.tid + "\" is not a thread id");
+      return fail("thread label " + quoted(thread.tid) + " is not a thread id");
+    }
+    // Exports write the label as a JSON number, which has no leading zero.
+    if (thread.tid.size() > 1 && thread.tid[0] == '0') {
+      return fail("thread label " + quoted(thread.tid) + " has a leading zero");
+    }
+    uint64_t label = 0;
+    for (char digit : thread.tid) {
+      label = label * 10 + static_cast<unsigned>(digit - '0');
+    }
+    if (!labels.insert(label)) {
+      return fail("thread " + thread.tid + " appears twice");
     }
     if (!this->thread(&thread)) {
       return false;
@@ -451,9 +555,14 @@ bool Reader::read(std::string* error) {
       if (!ok) {
         break;
       }
+      // A member given twice would add its rows to the first one's.
+      const bool twice = (key == "sections" && seen[0]) || (key == "pc" && seen[1]) ||
+                         (key == "threads" && seen[2]);
       // "pc" rows are checked against "sections", and spans against "pc",
       // so a report must name them in that order, as spanmill writes them.
-      if (key == "sections") {
+      if (twice) {
+        ok = fail("\"" + key + "\" appears twice");
+      } else if (key == "sections") {
         seen[0] = true;
         ok = sections();
       } else if (key == "pc") {

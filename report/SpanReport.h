@@ -18,12 +18,12 @@ struct SpanReport {
   };
   // A row of a thread's "trace".
   struct Span {
-    double start;      // seconds on the report's time line
+    double start;      // seconds on the report's time line, at most 2^53 us from 0
     long long micros;  // duration in microseconds
     uint32_t pc;       // index in pcs
   };
   struct Thread {
-    std::string tid;  // the label, decimal digits
+    std::string tid;  // the label: decimal digits, no leading zero, once in a report
     std::vector<Span> spans;
   };
 

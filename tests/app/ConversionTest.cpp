@@ -100,7 +100,13 @@ TEST(Report, EveryCaptureOfTheTestDataGivesItsReport) {
       const std::string expected = testing::readWholeFile(base + ".json");
       EXPECT_EQ(expected, convert(type, input, window)) << file;
       EXPECT_EQ(expected, convertByChar(type, input, window)) << file << " a byte at a time";
-      EXPECT_EQ("", readBackError(expected)) << file;
+      // spanmill writes a start as its input has it; the report tool takes
+      // none past 2^53 microseconds, such as this case's stamp of 1e300 s.
+      const char* refused = file != "durations-past-64-bits.strace"
+                                ? ""
+                                : "thread 2: span 1 starts at a time that cannot be held to the "
+                                  "microsecond at byte 154";
+      EXPECT_EQ(refused, readBackError(expected)) << file;
       ++checked;
     }
     closedir(entries);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -85,6 +86,31 @@ TEST(SpanReport, ReadsWhatSpanmillWrites) {
       (std::vector<std::string>{"/\b\f\n\r\t\\\xef\xbf\xbdx", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",
                                 "\xef\xbf\xbd\xee\x80\x80"}),
       reports.at(1).sections);
+  // Durations to the ends of 64 bits.
+  ASSERT_TRUE(
+      readSpanReports("{\"sections\":[\"a\"],\"pc\":[[\"\",0]],\"threads\":{\"0\":{\"trace\":"
+                      "[[0,9223372036854775807,0],[0,-9223372036854775808,0]]}}}",
+                      &reports, &error, &failed));
+  EXPECT_EQ(LLONG_MAX, reports.back().threads[0].spans[0].micros);
+  EXPECT_EQ(LLONG_MIN, reports.back().threads[0].spans[1].micros);
+}
+
+// render-indented.json is render.json as python3 -m json.tool --indent 2
+// writes it: a value a line, and start times such as 5.1e-05.
+TEST(SpanReport, ReadsAnIndentedReportAsTheCompactOne) {
+  std::vector<SpanReport> reports;
+  std::string error;
+  size_t failed;
+  for (const char* name : {"/render.json", "/render-indented.json"}) {
+    ASSERT_TRUE(loadSpanReports(ORVEL_TEST_DATA + std::string(name), &reports, &error, &failed))
+        << name << ": " << error;
+  }
+  std::ostringstream compact, indented;
+  writeChromeTrace({reports[0]}, compact);
+  writeChromeTrace({reports[1]}, indented);
+  EXPECT_EQ(compact.str(), indented.str());
+  EXPECT_EQ(reports[0].sections, reports[1].sections);
+  EXPECT_EQ(3u, reports[1].threads.size());
 }
 
 // tests/data/report-errors.tsv: a text and what the reader finds wrong
@@ -98,6 +124,13 @@ TEST(SpanReport, SaysWhatIsWrong) {
   // Unknown members nest no deeper than the reader's stack allows.
   EXPECT_EQ("not JSON: nested too deeply at byte 262",
             errorOf("{\"x\":" + std::string(300, '[') + std::string(300, ']') + "}"));
+  // A label repeated after a thousand others, past every growth of the set.
+  std::string head = "{\"sections\":[],\"pc\":[],\"threads\":{";
+  for (int i = 0; i < 1000; ++i) {
+    head += "\"" + std::to_string(i * 7919) + "\":{\"trace\":[]},";
+  }
+  EXPECT_EQ("", errorOf(head + "\"1\":{\"trace\":[]}}}"));
+  EXPECT_EQ("thread 7919 appears twice", errorOf(head + "\"7919\":{\"trace\":[]}}}"));
 }
 
 // One report: thread 1 and 2, sections a and b, b with a location.

@@ -32,17 +32,22 @@ class Events : public NestingVisitor {
   long long first = 0, last = 0;  // the times of the first and the last event
 
  private:
-  void event(const char* head, uint32_t row, long long at) {
+  void event(const char* head, uint32_t row, long long time) {
     std::string& text = buffer->text;
+    // No time is before the origin; an end that saturated stays where it is.
+    long long at;
+    if (__builtin_sub_overflow(time, origin, &at)) {
+      at = LLONG_MAX;
+    }
     if (!any) {
-      first = at - origin;
+      first = at;
     }
     text += any ? "," : "";
     any = true;
     text += head;
     appendJsonInteger(frameOfPc[spans[row].pc], &text);
     text += ",\"at\":";
-    last = at - origin;
+    last = at;
     appendJsonInteger(last, &text);
     text += "}";
     buffer->piece();

@@ -22,10 +22,12 @@ struct ChromeTraceSize {
   uint64_t bytes = 0;
 };
 
-// Viewers of the format stop at about these: speedscope, Perfetto UI and
-// chrome://tracing take about a million events and 256 MB.
-const uint64_t kViewerEvents = 1000000;
-const uint64_t kViewerBytes = uint64_t{256} << 20;
+// Whether an export passes what viewers of the format open: speedscope,
+// Perfetto UI and chrome://tracing stop at about a million events and
+// 256 MB.
+inline bool beyondViewers(const ChromeTraceSize& size) {
+  return size.events > 1000000 || size.bytes > (uint64_t{256} << 20);
+}
 
 // Writes the events of reports as one JSON object with "traceEvents" and
 // "displayTimeUnit". Process ids count the reports from 1; "ts" and "dur"

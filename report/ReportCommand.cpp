@@ -474,7 +474,7 @@ int exportCommand(const char* command, const std::vector<std::string>& args) {
     write(std::cout);
     status = finishOutput();
   }
-  if (status == 0 && (size.events > kViewerEvents || size.bytes > kViewerBytes)) {
+  if (status == 0 && beyondViewers(size)) {
     char text[160];
     std::snprintf(text, sizeof text,
                   "spanmill-report: warning: the export holds %.1f M events in %.0f MB, more than "

@@ -10,6 +10,7 @@
 #include "report/CallTree.h"
 #include "report/CallTreeText.h"
 #include "report/Nesting.h"
+#include "report/Speedscope.h"
 #include "report/Summary.h"
 
 namespace orvel {
@@ -147,6 +148,31 @@ TEST(Nesting, PathsPerThreadAddUpToTheSummary) {
       "a;b?c            2  20 us  14 us  83.3%\n"
       "  d (x.c:1)      2   6 us   6 us  25.0%\n",
       table.str());
+}
+
+// Events as speedscope takes them: a child that outlasts its parent by the
+// microsecond of rounding closes with it, times count from the report's
+// first span, and a thread without spans has no profile.
+TEST(Nesting, SpeedscopeEventsNestExactly) {
+  SpanReport report;
+  report.name = "ss.json";
+  report.sections = {"a", "b"};
+  report.pcs = {{"", 0}, {"x.c:1", 1}};
+  report.threads = {{"1", {{1.0, 100, 0}, {1.00005, 51, 1}}}, {"2", {{1.0001, 5, 1}}}, {"3", {}}};
+  std::ostringstream out;
+  writeSpeedscope({report}, out);
+  EXPECT_EQ(
+      "{\"$schema\":\"https://www.speedscope.app/file-format-schema.json\",\"exporter\":"
+      "\"spanmill-report\",\"name\":\"ss.json\",\"activeProfileIndex\":0,\"shared\":{"
+      "\"frames\":[\n{\"name\":\"a\"},\n{\"name\":\"b\",\"file\":\"x.c:1\"}]},\"profiles\":[\n"
+      "{\"type\":\"evented\",\"name\":\"tid 1\",\"unit\":\"microseconds\",\"events\":["
+      "{\"type\":\"O\",\"frame\":0,\"at\":0},{\"type\":\"O\",\"frame\":1,\"at\":50},"
+      "{\"type\":\"C\",\"frame\":1,\"at\":100},{\"type\":\"C\",\"frame\":0,\"at\":100}],"
+      "\"startValue\":0,\"endValue\":100},\n"
+      "{\"type\":\"evented\",\"name\":\"tid 2\",\"unit\":\"microseconds\",\"events\":["
+      "{\"type\":\"O\",\"frame\":1,\"at\":100},{\"type\":\"C\",\"frame\":1,\"at\":105}],"
+      "\"startValue\":100,\"endValue\":105}\n]}\n",
+      out.str());
 }
 
 }  // namespace

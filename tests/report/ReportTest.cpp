@@ -201,6 +201,17 @@ TEST(Summary, RowsPerThreadAndAcrossReports) {
   rows = summarize({report, other}, false).rows;
   ASSERT_EQ(2u, rows.size());
   EXPECT_EQ(6u, rows[1].count);  // a from both reports, both threads
+  // Rows in any order come out largest first.
+  SpanReport scrambled = report;
+  scrambled.threads.clear();
+  for (long long micros : {5, 9, 1, 7, 3, 8, 2, 6, 4}) {
+    scrambled.threads.push_back({std::to_string(micros), {{0.0, micros, 0}}});
+  }
+  std::string totals;
+  for (const SummaryRow& row : summarize({scrambled}, true).rows) {
+    totals += row.thread;
+  }
+  EXPECT_EQ("987654321", totals);
 }
 
 TEST(Summary, TableAndJson) {
@@ -254,6 +265,12 @@ SpanReport report(const std::string& name, const std::string& tid) {
 // Each report is a process, each thread a named thread of it. An empty
 // name gets a visible one; a location goes to the arguments; no viewer
 // takes a negative duration: zero, and the reported one kept.
+TEST(ChromeTrace, ViewersOpenAMillionEventsAnd256Megabytes) {
+  EXPECT_FALSE(beyondViewers({1000000, 256u << 20}));
+  EXPECT_TRUE(beyondViewers({1000001, 0}));
+  EXPECT_TRUE(beyondViewers({0, (256u << 20) + 1}));
+}
+
 TEST(ChromeTrace, OneEventPerLine) {
   SpanReport second = report("b.json", "7");
   second.threads[0].spans.resize(1);
@@ -325,7 +342,7 @@ TEST_F(ReportCommand, RoundTripFromAnExampleCapture) {
   const std::string exported = path("trace.json");
   ProgramResult chrome = report({"chrome", "-o", exported, converted, converted});
   EXPECT_EQ(0, chrome.exitStatus) << chrome.err;
-  EXPECT_EQ("", chrome.out);
+  EXPECT_EQ("", chrome.out + chrome.err);
   JSOM doc;
   doc.fromString(readWholeFile(exported));
   JSOM last = doc["traceEvents"][doc["traceEvents"].size() - 1];
@@ -352,6 +369,25 @@ TEST_F(ReportCommand, RoundTripFromAnExampleCapture) {
 // from render.ftrace: doFrame (3880 us) holds measure (1675), layout (1508)
 // and draw (589), so its self time is 108 us a run; DrawFrame's is 3300 -
 // 657 - 2540 = 103 us.
+// The example's call tree, to one level and above 30 percent, as JSON.
+TEST_F(ReportCommand, TreeOptions) {
+  const std::string converted = path("frames.json");
+  const std::string capture = std::string(ORVEL_EXAMPLES) + "/frames.ftrace";
+  ASSERT_EQ(0, runProgram(SPANMILL_BINARY, {"-i", capture, "-o", converted}).exitStatus);
+  const auto path = [](const char* name, int total, int self, const char* share) {
+    return std::string("{\"section\":\"") + name +
+           "\",\"location\":\"\",\"spans\":3,\"total_us\":" + std::to_string(total) +
+           ",\"self_us\":" + std::to_string(self) + ",\"share\":" + share + ",\"children\":[]}";
+  };
+  EXPECT_EQ("{\"self_us\":8590,\"paths\":[" + path("DrawFrame", 3406, 24, "0.396508") + "," +
+                path("doFrame", 3228, 34, "0.375786") + "]}\n",
+            report({"tree", "--json", "--depth", "1", "--min-share", "30", converted}).out);
+  for (const char* option : {"--json", "--depth", "--min-share"}) {
+    EXPECT_EQ(2, report({"folded", option, "1", converted}).exitStatus) << option;
+  }
+  EXPECT_EQ(2, report({"tree", "--min-share", "101", converted}).exitStatus);
+}
+
 TEST_F(ReportCommand, AppendedRunsAndSelfTime) {
   const std::string all = path("all.json");
   for (int run = 0; run < 2; ++run) {

@@ -338,6 +338,11 @@ TEST_F(ReportCommand, RoundTripFromAnExampleCapture) {
   EXPECT_EQ(0u, summary.out.find("section ")) << summary.out;
   EXPECT_NE(std::string::npos, summary.out.find("\nDrawFrame ")) << summary.out;
   EXPECT_EQ(3, std::count(summary.out.begin(), summary.out.end(), '\n'));
+  // --top leaves out rows, and changes no number.
+  const std::string all = report({"summary", "--json", converted}).out;
+  const std::string top = report({"summary", "--json", "--top", "1", converted}).out;
+  EXPECT_EQ(all.substr(0, all.find("},{")), top.substr(0, top.find("}]")));
+  EXPECT_EQ(all.substr(all.find("],\"total_us\"")), top.substr(top.find("],\"total_us\"")));
 
   const std::string exported = path("trace.json");
   ProgramResult chrome = report({"chrome", "-o", exported, converted, converted});

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <ostream>
 #include <tuple>
@@ -25,17 +26,19 @@ struct Place {
   uint32_t row;
 };
 
+// What a row gathers while the spans are read.
+struct Tally {
+  uint64_t count = 0;
+  double total = 0;
+  double self = 0;
+  uint32_t section;  // in the sections
+  uint32_t thread;   // the thread's number, counted across the reports; 0 without byThread
+  double mean = 0, min = 0, median = 0, p95 = 0, max = 0;
+};
+
 // The statistics of one row from its durations, which it reorders: the
 // ranks needed are selected rather than the whole list sorted.
-void fill(long long* d, size_t n, SummaryRow* row) {
-  row->count = n;
-  double total = 0;
-  for (size_t i = 0; i < n; ++i) {
-    total += static_cast<double>(d[i]);
-  }
-  row->total = total;
-  // Within [0, total] even where spans ended before they began.
-  row->self = std::min(row->self, std::max(0.0, total));
+void fill(long long* d, size_t n, double total, Tally* row) {
   row->mean = total / static_cast<double>(n);
   row->min = static_cast<double>(*std::min_element(d, d + n));
   row->max = static_cast<double>(*std::max_element(d, d + n));
@@ -114,49 +117,58 @@ std::string durationText(double micros) {
 
 Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   Summary summary;
+  std::vector<Tally> tallies;
   // The row of each span, in the order met; the durations are then laid
   // out row by row in one array, rather than in a list per row.
   std::vector<uint32_t> rowOfSpan;
-  std::vector<uint32_t> sectionOfRow;
-  std::vector<uint32_t> threadOfRow;  // counted across the reports, in their order
+  // With byThread, the report and the thread id of each thread's number,
+  // kept small: rows are made in their sorted order, which visits the
+  // threads at random. Labels are decimal without leading zeros, as the
+  // reader takes them, so the number gives the label back.
+  std::vector<std::pair<uint32_t, uint64_t>> threadAt = {{0, 0}};
   SectionIndex sections;
   // A row per section, or per section and thread: rowOf[id] is the row of
   // section id where stamp[id] says it is the current thread's, so that a
   // thread costs what its spans cost, not the number of sections.
-  std::vector<size_t> rowOf;
-  std::vector<size_t> stamp;
-  size_t threads = 0;
+  std::vector<uint32_t> rowOf;
+  std::vector<uint32_t> stamp;
+  uint32_t threads = 0;
   for (const SpanReport& report : reports) {
     const std::vector<uint32_t>& sectionOfPc = sections.idsOf(report);
     rowOf.resize(sections.size());
     stamp.resize(sections.size(), 0);
     for (const SpanReport::Thread& thread : report.threads) {
-      threads += byThread;
-      const std::string threadName = !byThread            ? ""
-                                     : reports.size() > 1 ? report.name + ":" + thread.tid
-                                                          : thread.tid;
+      if (byThread) {
+        threads += 1;
+        threadAt.emplace_back(static_cast<uint32_t>(&report - reports.data()),
+                              std::strtoull(thread.tid.c_str(), nullptr, 10));
+      }
       const std::vector<long long> self = selfTimes(thread.spans);
       for (size_t i = 0; i < thread.spans.size(); ++i) {
         const uint32_t id = sectionOfPc[thread.spans[i].pc];
         if (stamp[id] != threads + 1) {
           stamp[id] = threads + 1;
-          rowOf[id] = summary.rows.size();
-          summary.rows.push_back(SummaryRow{sections[id].name, sections[id].location, threadName});
-          sectionOfRow.push_back(id);
-          threadOfRow.push_back(static_cast<uint32_t>(threads));
+          rowOf[id] = static_cast<uint32_t>(tallies.size());
+          tallies.push_back({0, 0, 0, id, threads});
         }
-        rowOfSpan.push_back(static_cast<uint32_t>(rowOf[id]));
-        summary.rows[rowOf[id]].count += 1;
-        summary.rows[rowOf[id]].self += static_cast<double>(self[i]);
+        Tally& tally = tallies[rowOf[id]];
+        tally.count += 1;
+        tally.total += static_cast<double>(thread.spans[i].micros);
+        tally.self += static_cast<double>(self[i]);
+        rowOfSpan.push_back(rowOf[id]);
       }
     }
   }
-  std::vector<size_t> at(summary.rows.size() + 1, 0);  // where each row's durations begin
-  for (size_t i = 0; i < summary.rows.size(); ++i) {
-    at[i + 1] = at[i] + summary.rows[i].count;
+  std::vector<size_t> at(tallies.size() + 1, 0);  // where each row's durations begin
+  for (size_t i = 0; i < tallies.size(); ++i) {
+    at[i + 1] = at[i] + tallies[i].count;
+    // Within [0, total] even where spans ended before they began.
+    tallies[i].self = std::min(tallies[i].self, std::max(0.0, tallies[i].total));
+    summary.total += tallies[i].total;
+    summary.self += tallies[i].self;
   }
-  std::vector<long long> durations(rowOfSpan.size());
   {
+    std::vector<long long> durations(rowOfSpan.size());
     std::vector<size_t> next(at.begin(), at.end() - 1);
     size_t span = 0;
     for (const SpanReport& report : reports) {
@@ -166,18 +178,13 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
         }
       }
     }
+    std::vector<uint32_t>().swap(rowOfSpan);
+    for (size_t i = 0; i < tallies.size(); ++i) {
+      fill(&durations[at[i]], tallies[i].count, tallies[i].total, &tallies[i]);
+    }
   }
-  std::vector<uint32_t>().swap(rowOfSpan);
-  for (size_t i = 0; i < summary.rows.size(); ++i) {
-    fill(&durations[at[i]], summary.rows[i].count, &summary.rows[i]);
-    summary.total += summary.rows[i].total;
-    summary.self += summary.rows[i].self;
-  }
-  for (SummaryRow& row : summary.rows) {
-    row.share = summary.self != 0 ? row.self / summary.self : 0;
-  }
-  // Sorted by a compact key, then moved into place once: rows are too big to
-  // move about, and comparing their strings would cost more than the rest.
+  // Sorted by a compact key, then each row made in its place: comparing or
+  // moving rows, with their strings, would cost more than the rest.
   std::vector<uint32_t> rank(sections.size());  // of each section, by name and location
   {
     std::vector<uint32_t> byText(sections.size());
@@ -192,33 +199,33 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
       rank[byText[i]] = i;
     }
   }
-  std::vector<Place> order(summary.rows.size());
+  std::vector<Place> order(tallies.size());
   for (uint32_t i = 0; i < order.size(); ++i) {
-    order[i] = {summary.rows[i].total, rank[sectionOfRow[i]], threadOfRow[i], i};
+    order[i] = {tallies[i].total, rank[tallies[i].section], tallies[i].thread, i};
   }
   std::sort(order.begin(), order.end(), [](const Place& a, const Place& b) {
     return std::tie(b.total, a.section, a.thread) < std::tie(a.total, b.section, b.thread);
   });
-  // Row i goes to the place p where order[p].row == i: follow each cycle.
-  std::vector<uint32_t> from(order.size());
-  for (uint32_t p = 0; p < order.size(); ++p) {
-    from[p] = order[p].row;
-  }
-  std::vector<SummaryRow>& rows = summary.rows;
-  for (uint32_t start = 0; start < from.size(); ++start) {
-    if (from[start] == start) {
-      continue;
+  summary.rows.resize(order.size());
+  for (size_t p = 0; p < order.size(); ++p) {
+    const Tally& tally = tallies[order[p].row];
+    SummaryRow& row = summary.rows[p];
+    row.name = sections[tally.section].name;
+    row.location = sections[tally.section].location;
+    if (byThread) {
+      const auto& [report, tid] = threadAt[tally.thread];
+      row.thread = reports.size() > 1 ? reports[report].name + ":" : "";
+      row.thread += std::to_string(tid);
     }
-    SummaryRow held = std::move(rows[start]);
-    uint32_t at = start;
-    while (from[at] != start) {
-      rows[at] = std::move(rows[from[at]]);
-      const uint32_t next = from[at];
-      from[at] = at;
-      at = next;
-    }
-    rows[at] = std::move(held);
-    from[at] = at;
+    row.count = tally.count;
+    row.total = tally.total;
+    row.self = tally.self;
+    row.mean = tally.mean;
+    row.min = tally.min;
+    row.median = tally.median;
+    row.p95 = tally.p95;
+    row.max = tally.max;
+    row.share = summary.self != 0 ? tally.self / summary.self : 0;
   }
   return summary;
 }

@@ -245,8 +245,15 @@ void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out)
     }
     table.add(sectionText(row.name, row.location));
     table.add(std::to_string(row.count));
+    // A row of one span has one duration six times over: it is written once.
+    double last = std::nan("");
+    std::string text;
     for (double micros : {row.total, row.self, row.mean, row.min, row.median, row.p95, row.max}) {
-      table.add(durationText(micros));
+      if (!(micros == last)) {
+        text = durationText(micros);
+        last = micros;
+      }
+      table.add(text);
     }
     char share[32];
     std::snprintf(share, sizeof share, "%.1f%%", row.share * 100);

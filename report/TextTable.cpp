@@ -39,22 +39,22 @@ std::string sectionText(const std::string& name, const std::string& location) {
 }
 
 void TextTable::add(const std::string& cell) {
-  const size_t column = ends.size() % columns;
+  const size_t column = sizes.size() % columns;
   widths.resize(columns, 0);
   widths[column] = std::max(widths[column], width(cell.data(), cell.size()));
   text += cell;
-  ends.push_back(text.size());
+  sizes.push_back(static_cast<uint32_t>(cell.size()));
 }
 
 void TextTable::write(std::ostream& out) const {
   OutputBuffer buffer(out);
   std::string& line = buffer.text;
-  for (size_t first = 0; first < ends.size(); first += columns) {
-    const size_t last = std::min(ends.size(), first + columns);
+  size_t begin = 0;
+  for (size_t first = 0; first < sizes.size(); first += columns) {
+    const size_t last = std::min(sizes.size(), first + columns);
     for (size_t i = first; i < last; ++i) {
       const size_t c = i - first;
-      const size_t begin = i == 0 ? 0 : ends[i - 1];
-      const size_t size = ends[i] - begin;
+      const size_t size = sizes[i];
       const size_t pad = widths[c] - width(text.data() + begin, size);
       if (c > 0) {
         line += "  ";
@@ -63,6 +63,7 @@ void TextTable::write(std::ostream& out) const {
         line.append(pad, ' ');
       }
       line.append(text, begin, size);
+      begin += size;
       if (c < textColumns) {
         line.append(pad, ' ');
       }

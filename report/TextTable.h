@@ -3,6 +3,7 @@
 #ifndef ORVEL_REPORT_TEXTTABLE_H
 #define ORVEL_REPORT_TEXTTABLE_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ class TextTable {
   size_t columns;
   size_t textColumns;
   std::string text;
-  std::vector<size_t> ends;  // where each cell ends in text
+  std::vector<uint32_t> sizes;  // of each cell in text, which holds them one after another
   std::vector<size_t> widths;
 };
 

@@ -24,8 +24,9 @@ std::string nodeText(const CallTree& tree, const CallTree::Node& node) {
 
 // Whether the options show a node at depth (0 for the roots).
 bool shown(const CallTree& tree, const TreeOptions& options, uint32_t node, size_t depth) {
+  // 0 shows every path, those of negative durations too.
   return (options.depth == 0 || depth < options.depth) &&
-         shareOf(tree, tree.nodes[node]) >= options.minShare;
+         (options.minShare == 0 || shareOf(tree, tree.nodes[node]) >= options.minShare);
 }
 
 std::string shareText(double share) {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <string>
 
 #include "app/Run.h"
 #include "fuzz/FuzzInput.h"
@@ -48,8 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     processor->processBuffer(piece.data(), static_cast<int>(piece.size()));
   }
   processor->processEOF();
-  // What spanmill writes, spanmill-report must read.
-  if (!orvel::testing::readBackError(out.str()).empty()) {
+  // What spanmill writes, spanmill-report must read, but for a start past
+  // 2^53 microseconds: spanmill writes a start as its input has it, and the
+  // report tool refuses, by name, what it cannot hold to the microsecond.
+  const std::string error = orvel::testing::readBackError(out.str());
+  if (!error.empty() &&
+      error.find("starts at a time that cannot be held to the microsecond") == std::string::npos) {
     std::abort();
   }
   return 0;

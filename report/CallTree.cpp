@@ -122,7 +122,7 @@ CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
         tree.nodes.push_back(CallTree::Node{CallTree::kNone,
                                             CallTree::kNone,
                                             static_cast<uint32_t>(tree.threads.size() - 1),
-                                            0,
+                                            thread.spans.size(),
                                             0,
                                             0,
                                             {}});
@@ -135,11 +135,10 @@ CallTree buildCallTree(const std::vector<SpanReport>& reports, bool byThread) {
     // Within [0, total] even where spans ended before they began.
     node.self = std::min(node.self, std::max(0.0, node.total));
   }
-  // A thread holds what its spans hold; its children are known by now.
+  // A thread holds its spans, and the time of those nested in none.
   for (CallTree::Node& node : tree.nodes) {
     if (node.section == CallTree::kNone) {
       for (uint32_t child : node.children) {
-        node.spans += tree.nodes[child].spans;
         node.total += tree.nodes[child].total;
       }
     }

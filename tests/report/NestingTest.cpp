@@ -148,6 +148,25 @@ TEST(Nesting, PathsPerThreadAddUpToTheSummary) {
       "a;b?c            2  20 us  14 us  83.3%\n"
       "  d (x.c:1)      2   6 us   6 us  25.0%\n",
       table.str());
+  std::ostringstream json;
+  writeTreeJson(buildCallTree({r}, true), TreeOptions{0, 0}, json);
+  // A thread counts all its spans, and the time of those nested in none.
+  const auto node = [](const std::string& head, int spans, int total, int self, const char* share,
+                       const std::string& children) {
+    return "{" + head + ",\"spans\":" + std::to_string(spans) +
+           ",\"total_us\":" + std::to_string(total) + ",\"self_us\":" + std::to_string(self) +
+           ",\"share\":" + share + ",\"children\":[" + children + "]}";
+  };
+  const std::string d = "\"section\":\"d\",\"location\":\"x.c:1\"";
+  EXPECT_EQ(
+      "{\"self_us\":14,\"paths\":[" +
+          node("\"thread\":\"tid 1\"", 2, 10, 0, "0.714286",
+               node("\"section\":\"a;b\\u000ac\",\"location\":\"\"", 1, 10, 7, "0.714286",
+                    node(d, 1, 3, 3, "0.214286", ""))) +
+          "," +
+          node("\"thread\":\"tid 2\"", 1, 4, 0, "0.285714", node(d, 1, 4, 4, "0.285714", "")) +
+          "]}\n",
+      json.str());
 }
 
 // Events as speedscope takes them: a child that outlasts its parent by the

@@ -212,6 +212,12 @@ TEST(Summary, RowsPerThreadAndAcrossReports) {
     totals += row.thread;
   }
   EXPECT_EQ("987654321", totals);
+  // Equal totals go by section name, whatever order the sections came in.
+  scrambled.sections = {"b", "a"};
+  scrambled.threads = {{"1", {{0.0, 5, 0}, {0.001, 5, 1}, {0.002, 5, 0}, {0.003, 5, 1}}}};
+  rows = summarize({scrambled, scrambled}, false).rows;
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_EQ("a", rows[0].name);
 }
 
 TEST(Summary, TableAndJson) {
@@ -391,6 +397,7 @@ TEST_F(ReportCommand, TreeOptions) {
     EXPECT_EQ(2, report({"folded", option, "1", converted}).exitStatus) << option;
   }
   EXPECT_EQ(2, report({"tree", "--min-share", "101", converted}).exitStatus);
+  EXPECT_EQ(0, report({"tree", "--min-share", "0", converted}).exitStatus);
 }
 
 TEST_F(ReportCommand, AppendedRunsAndSelfTime) {

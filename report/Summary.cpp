@@ -26,19 +26,9 @@ struct Place {
   uint32_t row;
 };
 
-// What a row gathers while the spans are read.
-struct Tally {
-  uint64_t count = 0;
-  double total = 0;
-  double self = 0;
-  uint32_t section;  // in the sections
-  uint32_t thread;   // the thread's number, counted across the reports; 0 without byThread
-  double mean = 0, min = 0, median = 0, p95 = 0, max = 0;
-};
-
 // The statistics of one row from its durations, which it reorders: the
 // ranks needed are selected rather than the whole list sorted.
-void fill(long long* d, size_t n, double total, Tally* row) {
+void fill(long long* d, size_t n, double total, SummaryRow* row) {
   row->mean = total / static_cast<double>(n);
   row->min = static_cast<double>(*std::min_element(d, d + n));
   row->max = static_cast<double>(*std::max_element(d, d + n));
@@ -117,43 +107,38 @@ std::string durationText(double micros) {
 
 Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   Summary summary;
-  std::vector<Tally> tallies;
+  std::vector<SummaryRow> tallies;  // the rows in the order first met
   // The row of each span, in the order met; the durations are then laid
   // out row by row in one array, rather than in a list per row.
   std::vector<uint32_t> rowOfSpan;
-  // With byThread, the report and the thread id of each thread's number,
-  // kept small: rows are made in their sorted order, which visits the
-  // threads at random. Labels are decimal without leading zeros, as the
-  // reader takes them, so the number gives the label back.
-  std::vector<std::pair<uint32_t, uint64_t>> threadAt = {{0, 0}};
-  SectionIndex sections;
   // A row per section, or per section and thread: rowOf[id] is the row of
   // section id where stamp[id] says it is the current thread's, so that a
   // thread costs what its spans cost, not the number of sections.
   std::vector<uint32_t> rowOf;
   std::vector<uint32_t> stamp;
-  uint32_t threads = 0;
+  uint32_t thread = 0;
   for (const SpanReport& report : reports) {
-    const std::vector<uint32_t>& sectionOfPc = sections.idsOf(report);
-    rowOf.resize(sections.size());
-    stamp.resize(sections.size(), 0);
-    for (const SpanReport::Thread& thread : report.threads) {
+    const std::vector<uint32_t>& sectionOfPc = summary.sections.idsOf(report);
+    rowOf.resize(summary.sections.size());
+    stamp.resize(summary.sections.size(), 0);
+    for (const SpanReport::Thread& each : report.threads) {
       if (byThread) {
-        threads += 1;
-        threadAt.emplace_back(static_cast<uint32_t>(&report - reports.data()),
-                              std::strtoull(thread.tid.c_str(), nullptr, 10));
+        thread += 1;
+        summary.threads.push_back(reports.size() > 1 ? report.name + ":" + each.tid : each.tid);
       }
-      const std::vector<long long> self = selfTimes(thread.spans);
-      for (size_t i = 0; i < thread.spans.size(); ++i) {
-        const uint32_t id = sectionOfPc[thread.spans[i].pc];
-        if (stamp[id] != threads + 1) {
-          stamp[id] = threads + 1;
+      const std::vector<long long> self = selfTimes(each.spans);
+      for (size_t i = 0; i < each.spans.size(); ++i) {
+        const uint32_t id = sectionOfPc[each.spans[i].pc];
+        if (stamp[id] != thread + 1) {
+          stamp[id] = thread + 1;
           rowOf[id] = static_cast<uint32_t>(tallies.size());
-          tallies.push_back({0, 0, 0, id, threads});
+          tallies.emplace_back();
+          tallies.back().section = id;
+          tallies.back().thread = thread;
         }
-        Tally& tally = tallies[rowOf[id]];
+        SummaryRow& tally = tallies[rowOf[id]];
         tally.count += 1;
-        tally.total += static_cast<double>(thread.spans[i].micros);
+        tally.total += static_cast<double>(each.spans[i].micros);
         tally.self += static_cast<double>(self[i]);
         rowOfSpan.push_back(rowOf[id]);
       }
@@ -172,9 +157,9 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
     std::vector<size_t> next(at.begin(), at.end() - 1);
     size_t span = 0;
     for (const SpanReport& report : reports) {
-      for (const SpanReport::Thread& thread : report.threads) {
-        for (const SpanReport::Span& each : thread.spans) {
-          durations[next[rowOfSpan[span++]]++] = each.micros;
+      for (const SpanReport::Thread& each : report.threads) {
+        for (const SpanReport::Span& s : each.spans) {
+          durations[next[rowOfSpan[span++]]++] = s.micros;
         }
       }
     }
@@ -183,8 +168,9 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
       fill(&durations[at[i]], tallies[i].count, tallies[i].total, &tallies[i]);
     }
   }
-  // Sorted by a compact key, then each row made in its place: comparing or
-  // moving rows, with their strings, would cost more than the rest.
+  // Sorted by a compact key, then each row moved to its place once:
+  // sorting the rows themselves would move them many times.
+  const SectionIndex& sections = summary.sections;
   std::vector<uint32_t> rank(sections.size());  // of each section, by name and location
   {
     std::vector<uint32_t> byText(sections.size());
@@ -208,27 +194,29 @@ Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   });
   summary.rows.resize(order.size());
   for (size_t p = 0; p < order.size(); ++p) {
-    const Tally& tally = tallies[order[p].row];
-    SummaryRow& row = summary.rows[p];
-    row.name = sections[tally.section].name;
-    row.location = sections[tally.section].location;
-    if (byThread) {
-      const auto& [report, tid] = threadAt[tally.thread];
-      row.thread = reports.size() > 1 ? reports[report].name + ":" : "";
-      row.thread += std::to_string(tid);
+    // The rows are taken at random: fetching a few ahead hides the wait
+    // for memory, which otherwise costs more than the rest of this loop.
+    if (p + 8 < order.size()) {
+      __builtin_prefetch(&tallies[order[p + 8].row]);
     }
-    row.count = tally.count;
-    row.total = tally.total;
-    row.self = tally.self;
-    row.mean = tally.mean;
-    row.min = tally.min;
-    row.median = tally.median;
-    row.p95 = tally.p95;
-    row.max = tally.max;
-    row.share = summary.self != 0 ? tally.self / summary.self : 0;
+    summary.rows[p] = tallies[order[p].row];
+    summary.rows[p].share = summary.self != 0 ? summary.rows[p].self / summary.self : 0;
   }
   return summary;
 }
+
+namespace {
+
+// Rows split by thread are sorted by total, so they take their threads'
+// labels at random: asking for a row's label a few rows ahead hides the
+// wait for memory, which otherwise costs as much as writing the row.
+void prefetchThread(const Summary& summary, size_t row) {
+  if (row < summary.rows.size()) {
+    __builtin_prefetch(&summary.threads[summary.rows[row].thread]);
+  }
+}
+
+}  // namespace
 
 void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out) {
   const char* const heads[] = {"thread", "section", "spans", "total", "self", "mean",
@@ -239,11 +227,18 @@ void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out)
   for (size_t c = from; c < std::size(heads); ++c) {
     table.add(heads[c]);
   }
-  for (const SummaryRow& row : summary.rows) {
+  // Each section's text is made once, whatever the number of its rows.
+  std::vector<std::string> sectionTexts(summary.sections.size());
+  for (uint32_t id = 0; id < sectionTexts.size(); ++id) {
+    sectionTexts[id] = sectionText(summary.sections[id].name, summary.sections[id].location);
+  }
+  for (size_t i = 0; i < summary.rows.size(); ++i) {
+    const SummaryRow& row = summary.rows[i];
     if (byThread) {
-      table.add(printable(row.thread));
+      prefetchThread(summary, i + 8);
+      table.add(printable(summary.threads[row.thread]));
     }
-    table.add(sectionText(row.name, row.location));
+    table.add(sectionTexts[row.section]);
     table.add(std::to_string(row.count));
     // A row of one span has one duration six times over: it is written once.
     double last = std::nan("");
@@ -268,14 +263,16 @@ void writeSummaryJson(const Summary& summary, bool byThread, std::ostream& out) 
     const SummaryRow& row = summary.rows[i];
     text += i == 0 ? "{" : ",{";
     if (byThread) {
+      prefetchThread(summary, i + 8);
       text += "\"thread\":";
-      appendJsonString(row.thread, &text);
+      appendJsonString(summary.threads[row.thread], &text);
       text += ",";
     }
     text += "\"section\":";
-    appendJsonString(row.name, &text);
+    const SectionIndex::Section& section = summary.sections[row.section];
+    appendJsonString(section.name, &text);
     text += ",\"location\":";
-    appendJsonString(row.location, &text);
+    appendJsonString(section.location, &text);
     text += ",\"spans\":" + std::to_string(row.count);
     const std::pair<const char*, double> numbers[] = {
         {"total_us", row.total}, {"self_us", row.self},     {"mean_us", row.mean},

@@ -10,14 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "report/SectionIndex.h"
 #include "report/SpanReport.h"
 
 namespace orvel {
 
+// A row names its section and thread by number, so that a row split by
+// thread costs its figures and no strings.
 struct SummaryRow {
-  std::string name;
-  std::string location;  // "" when the spans have none
-  std::string thread;    // "" unless split by thread; "<report>:<tid>" with several reports
+  uint32_t section = 0;  // in the summary's sections
+  uint32_t thread = 0;   // in the summary's threads
   uint64_t count = 0;
   // Microseconds. The median of an even count is the mean of the middle
   // two; the 95th percentile is the nearest rank: the ceil(0.95 n)-th
@@ -34,6 +36,10 @@ struct Summary {
   // by thread in the order of the reports, so that the order is always the
   // same.
   std::vector<SummaryRow> rows;
+  SectionIndex sections;
+  // The label of each thread by number: "<tid>", or "<report>:<tid>" with
+  // several reports; only "" at 0 unless split by thread.
+  std::vector<std::string> threads = {""};
   double total = 0;  // the totals of every row
   double self = 0;   // the self times of every row: the time the spans covered
 };

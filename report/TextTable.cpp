@@ -41,7 +41,10 @@ std::string sectionText(const std::string& name, const std::string& location) {
 void TextTable::add(const std::string& cell) {
   const size_t column = sizes.size() % columns;
   widths.resize(columns, 0);
-  widths[column] = std::max(widths[column], width(cell.data(), cell.size()));
+  // A cell no longer in bytes than its column is wide cannot widen it.
+  if (cell.size() > widths[column]) {
+    widths[column] = std::max(widths[column], width(cell.data(), cell.size()));
+  }
   text += cell;
   sizes.push_back(static_cast<uint32_t>(cell.size()));
 }

@@ -153,71 +153,72 @@ SpanReport twoThreads(const std::vector<long long>& a1, const std::vector<long l
   return report;
 }
 
-// A row's figures: name, thread, spans, total, mean, min, median, p95,
+// Row i's figures: name, thread, spans, total, mean, min, median, p95,
 // max and share.
-std::string figures(const SummaryRow& row) {
+std::string figures(const Summary& summary, size_t i) {
+  const SummaryRow& row = summary.rows[i];
   std::ostringstream text;
-  text << row.name << " " << row.thread << " " << row.count << " " << row.total << " " << row.mean
-       << " " << row.min << " " << row.median << " " << row.p95 << " " << row.max << " "
-       << row.share;
+  text << summary.sections[row.section].name << " " << summary.threads[row.thread] << " "
+       << row.count << " " << row.total << " " << row.mean << " " << row.min << " " << row.median
+       << " " << row.p95 << " " << row.max << " " << row.share;
   return text.str();
+}
+
+// The thread of each row, one after another.
+std::string threadsOf(const Summary& summary) {
+  std::string threads;
+  for (const SummaryRow& row : summary.rows) {
+    threads += summary.threads[row.thread] + " ";
+  }
+  return threads;
 }
 
 TEST(Summary, StatisticsOfOddEvenSingleZeroAndNegativeCounts) {
   // a: 50 10 40 20 30 and 60 on thread 2: an even count of six, the median
   // (30 + 40) / 2, the 95th percentile the ceil(5.7) = 6th; b's single span
   // is every statistic.
-  std::vector<SummaryRow> rows =
-      summarize({twoThreads({50, 10, 40, 20, 30}, {7}, {60})}, false).rows;
-  ASSERT_EQ(2u, rows.size());
-  EXPECT_EQ("a  6 210 35 10 35 60 60 0.936364", figures(rows[0]));
-  EXPECT_EQ("b  1 7 7 7 7 7 7 0.0636364", figures(rows[1]));
-  EXPECT_EQ("b.c:9", rows[1].location);
+  Summary summary = summarize({twoThreads({50, 10, 40, 20, 30}, {7}, {60})}, false);
+  ASSERT_EQ(2u, summary.rows.size());
+  EXPECT_EQ("a  6 210 35 10 35 60 60 0.936364", figures(summary, 0));
+  EXPECT_EQ("b  1 7 7 7 7 7 7 0.0636364", figures(summary, 1));
+  EXPECT_EQ("b.c:9", summary.sections[summary.rows[1].section].location);
   // An odd count: the 95th percentile of twenty-one is the twentieth.
   std::vector<long long> many;
   for (long long i = 21; i >= 1; --i) {
     many.push_back(i);
   }
-  rows = summarize({twoThreads(many, {0, 0}, {})}, false).rows;
-  EXPECT_EQ("a  21 231 11 1 11 20 21 1", figures(rows[0]));
-  EXPECT_EQ("b  2 0 0 0 0 0 0 0", figures(rows[1]));
+  summary = summarize({twoThreads(many, {0, 0}, {})}, false);
+  EXPECT_EQ("a  21 231 11 1 11 20 21 1", figures(summary, 0));
+  EXPECT_EQ("b  2 0 0 0 0 0 0 0", figures(summary, 1));
   // Negative durations (an end before its begin) count as they are.
-  rows = summarize({twoThreads({-5, 5, -10}, {}, {})}, false).rows;
-  EXPECT_EQ("a  3 -10 -3.33333 -10 -5 5 5 0", figures(rows[0]));
+  summary = summarize({twoThreads({-5, 5, -10}, {}, {})}, false);
+  EXPECT_EQ("a  3 -10 -3.33333 -10 -5 5 5 0", figures(summary, 0));
 }
 
 TEST(Summary, RowsPerThreadAndAcrossReports) {
   const SpanReport report = twoThreads({1, 2}, {100}, {4});
-  std::vector<SummaryRow> rows = summarize({report}, true).rows;
-  ASSERT_EQ(3u, rows.size());
-  EXPECT_EQ("1", rows[0].thread);  // b on thread 1: 100
-  EXPECT_EQ("2", rows[1].thread);  // a on thread 2: 4
-  EXPECT_EQ("1", rows[2].thread);  // a on thread 1: 3
+  // b on thread 1: 100, a on thread 2: 4, a on thread 1: 3
+  EXPECT_EQ("1 2 1 ", threadsOf(summarize({report}, true)));
   SpanReport other = report;
   other.name = "s.json";
-  rows = summarize({report, other}, true).rows;
-  EXPECT_EQ("r.json:1", rows[0].thread);
-  EXPECT_EQ("s.json:1", rows[1].thread);
-  rows = summarize({report, other}, false).rows;
-  ASSERT_EQ(2u, rows.size());
-  EXPECT_EQ(6u, rows[1].count);  // a from both reports, both threads
+  EXPECT_EQ("r.json:1 s.json:1 r.json:2 s.json:2 r.json:1 s.json:1 ",
+            threadsOf(summarize({report, other}, true)));
+  const Summary both = summarize({report, other}, false);
+  ASSERT_EQ(2u, both.rows.size());
+  EXPECT_EQ(6u, both.rows[1].count);  // a from both reports, both threads
   // Rows in any order come out largest first.
   SpanReport scrambled = report;
   scrambled.threads.clear();
   for (long long micros : {5, 9, 1, 7, 3, 8, 2, 6, 4}) {
     scrambled.threads.push_back({std::to_string(micros), {{0.0, micros, 0}}});
   }
-  std::string totals;
-  for (const SummaryRow& row : summarize({scrambled}, true).rows) {
-    totals += row.thread;
-  }
-  EXPECT_EQ("987654321", totals);
+  EXPECT_EQ("9 8 7 6 5 4 3 2 1 ", threadsOf(summarize({scrambled}, true)));
   // Equal totals go by section name, whatever order the sections came in.
   scrambled.sections = {"b", "a"};
   scrambled.threads = {{"1", {{0.0, 5, 0}, {0.001, 5, 1}, {0.002, 5, 0}, {0.003, 5, 1}}}};
-  rows = summarize({scrambled, scrambled}, false).rows;
-  ASSERT_EQ(2u, rows.size());
-  EXPECT_EQ("a", rows[0].name);
+  const Summary tied = summarize({scrambled, scrambled}, false);
+  ASSERT_EQ(2u, tied.rows.size());
+  EXPECT_EQ("a", tied.sections[tied.rows[0].section].name);
 }
 
 TEST(Summary, TableAndJson) {

@@ -18,7 +18,8 @@
 #     ftrace report each at most as long as spanmill took to write it, and
 #     the speedscope export at most 60 MB;
 #   - summary --by-thread of a million one-span threads within 2 s, and
-#     summary of 40 000 threads of an indented report within 1 s;
+#     summary of 40 000 threads of an indented report, and of 10 000
+#     threads whose spans never ended, each within 1 s;
 #   - spanmill-report diff of 10 runs against 10 (that report named 20
 #     times) at most twice as long as summary of the same 20 reports;
 #   - spanmill-tidy on each benchmark trace (written to /dev/null) at most as
@@ -192,22 +193,29 @@ printf '  speedscope export: %d MB (target at most 60)\n' \
 rm -f "$SCRATCH/spanmill-bench.speedscope.json"
 
 # Reports of many threads: the million one-span threads split by thread,
-# and 40 000 of them re-indented as JSON tools write them (one value a
-# line), each at most a second (two for the million).
+# 40 000 of them re-indented as JSON tools write them (one value a line),
+# and 10 000 whose spans never ended (no end markers: every "trace" is
+# empty), each at most a second (two for the million).
 "$SPANMILL" -t ftrace_marker -i "${file[threads]}" -o "$SCRATCH/spanmill-bench-threads.json"
 "$GENERATOR" threads 40000 | "$SPANMILL" -t ftrace_marker |
   python3 -m json.tool --indent 2 >"$SCRATCH/spanmill-bench-indented.json"
+"$GENERATOR" threads 10000 | grep -v ': E$' | "$SPANMILL" -t ftrace_marker \
+  >"$SCRATCH/spanmill-bench-unended.json"
 for ((run = 0; run < RUNS; run++)); do
   timed by-thread "$REPORTER" summary --by-thread "$SCRATCH/spanmill-bench-threads.json"
   timed indented "$REPORTER" summary "$SCRATCH/spanmill-bench-indented.json"
+  timed unended "$REPORTER" summary "$SCRATCH/spanmill-bench-unended.json"
 done
-for kind in by-thread indented; do
+for kind in by-thread indented unended; do
   limit=1000
-  label="summary of 40 000 indented threads"
-  if [ "$kind" = by-thread ]; then
-    limit=2000
-    label="summary --by-thread, 1 M threads"
-  fi
+  case $kind in
+    by-thread)
+      limit=2000
+      label="summary --by-thread, 1 M threads"
+      ;;
+    indented) label="summary of 40 000 indented threads" ;;
+    unended) label="summary of 10 000 threads of no span" ;;
+  esac
   verdict=met
   if [ "$(values "$kind" | median)" -gt "$limit" ]; then
     verdict=MISSED
@@ -217,7 +225,8 @@ for kind in by-thread indented; do
     "$(values "$kind" | minimum)" "$(values "$kind" | median)" "$(values "$kind" | maximum)" \
     "$limit" "$verdict"
 done
-rm -f "$SCRATCH/spanmill-bench-threads.json" "$SCRATCH/spanmill-bench-indented.json"
+rm -f "$SCRATCH/spanmill-bench-threads.json" "$SCRATCH/spanmill-bench-indented.json" \
+  "$SCRATCH/spanmill-bench-unended.json"
 
 # Runs compared: 10 against 10, each the ftrace report, alternated with the
 # summary of those 20 reports.

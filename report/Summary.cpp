@@ -250,9 +250,11 @@ void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out)
       }
       table.add(text);
     }
+    // to_chars rounds as printf's "%.1f" does, at a fraction of the cost.
     char share[32];
-    std::snprintf(share, sizeof share, "%.1f%%", row.share * 100);
-    table.add(share);
+    char* end = std::to_chars(share, share + 30, row.share * 100, std::chars_format::fixed, 1).ptr;
+    *end++ = '%';
+    table.add(std::string(share, end));
   }
   table.write(out);
 }

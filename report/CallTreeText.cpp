@@ -29,12 +29,6 @@ bool shown(const CallTree& tree, const TreeOptions& options, uint32_t node, size
          (options.minShare == 0 || shareOf(tree, tree.nodes[node]) >= options.minShare);
 }
 
-std::string shareText(double share) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f%%", share * 100);
-  return text;
-}
-
 }  // namespace
 
 void writeTreeTable(const CallTree& tree, const TreeOptions& options, std::ostream& out) {

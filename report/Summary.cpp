@@ -105,6 +105,14 @@ std::string durationText(double micros) {
   return text;
 }
 
+std::string shareText(double share) {
+  // to_chars rounds as printf's "%.1f" does, at a fraction of the cost.
+  char text[32];
+  char* end = std::to_chars(text, text + 30, share * 100, std::chars_format::fixed, 1).ptr;
+  *end++ = '%';
+  return std::string(text, end);
+}
+
 Summary summarize(const std::vector<SpanReport>& reports, bool byThread) {
   Summary summary;
   std::vector<SummaryRow> tallies;  // the rows in the order first met
@@ -250,11 +258,7 @@ void writeSummaryTable(const Summary& summary, bool byThread, std::ostream& out)
       }
       table.add(text);
     }
-    // to_chars rounds as printf's "%.1f" does, at a fraction of the cost.
-    char share[32];
-    char* end = std::to_chars(share, share + 30, row.share * 100, std::chars_format::fixed, 1).ptr;
-    *end++ = '%';
-    table.add(std::string(share, end));
+    table.add(shareText(row.share));
   }
   table.write(out);
 }

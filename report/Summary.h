@@ -56,6 +56,8 @@ void writeSummaryJson(const Summary& summary, bool byThread, std::ostream& out);
 
 // A duration for people: "850 us", "12.5 us", "3.204 ms", "1.250 s".
 std::string durationText(double micros);
+// A share for people, in percent to a tenth: "12.5%".
+std::string shareText(double share);
 
 }  // namespace orvel
 

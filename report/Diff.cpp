@@ -231,7 +231,7 @@ std::string intervalText(const RatioChange& change) {
   return "[" + changeText(change.low) + ", " + changeText(change.high) + "]";
 }
 
-void writeDiffTable(const std::vector<DiffRow>& rows, std::ostream& out) {
+std::vector<std::vector<std::string>> diffTableLines(const std::vector<DiffRow>& rows) {
   std::vector<std::vector<std::string>> lines = {
       {"section", "runs", "median", "change", "interval", "p"}};
   const auto side = [](const std::vector<double>& medians, double median, std::string* runs) {
@@ -264,7 +264,11 @@ void writeDiffTable(const std::vector<DiffRow>& rows, std::ostream& out) {
     lines.push_back(
         {sectionText(row.name, row.location), runs, median, change, interval, pText(row.p)});
   }
-  writeTextTable(lines, 1, out);
+  return lines;
+}
+
+void writeDiffTable(const std::vector<DiffRow>& rows, std::ostream& out) {
+  writeTextTable(diffTableLines(rows), 1, out);
 }
 
 void writeDiffJson(const std::vector<DiffRow>& rows, double alpha, const Gate* gate, double percent,

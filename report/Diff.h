@@ -89,6 +89,8 @@ bool changeAbove(double factor, double percent);
 // The rows as an aligned text table: runs, medians before and after, the
 // change ("~" when not significant), its interval and p.
 void writeDiffTable(const std::vector<DiffRow>& rows, std::ostream& out);
+// That table's lines, the head first.
+std::vector<std::vector<std::string>> diffTableLines(const std::vector<DiffRow>& rows);
 // Every number of the rows as JSON, durations in microseconds; with a
 // gate, its threshold and outcome. gate may be null.
 void writeDiffJson(const std::vector<DiffRow>& rows, double alpha, const Gate* gate, double percent,

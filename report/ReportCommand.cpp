@@ -17,6 +17,7 @@
 #include "report/CallTreeText.h"
 #include "report/ChromeTrace.h"
 #include "report/Diff.h"
+#include "report/HtmlPage.h"
 #include "report/Noise.h"
 #include "report/SpanReport.h"
 #include "report/Speedscope.h"
@@ -37,6 +38,8 @@ const char kUsage[] =
     "       spanmill-report folded [--by-thread] REPORT...\n"
     "       spanmill-report chrome [-o FILE] REPORT...\n"
     "       spanmill-report speedscope [-o FILE] REPORT...\n"
+    "       spanmill-report html [-o FILE] REPORT...\n"
+    "       spanmill-report html [-o FILE] [options] BASE... -- NEW...\n"
     "\n"
     "Reads reports written by spanmill (\"-\" reads standard input). A file may\n"
     "hold several reports one after another, as spanmill -a writes them.\n"
@@ -90,7 +93,14 @@ const char kUsage[] =
     "speedscope   speedscope's own format, which opens far larger exports: a\n"
     "             profile per thread; spans that overlap without nesting are\n"
     "             cut to nest\n"
-    "  -o FILE      write to FILE instead of standard output\n";
+    "  -o FILE      write to FILE instead of standard output\n"
+    "html         one HTML file to open offline in a browser: the summary, the\n"
+    "             call tree and a time line of every thread; with \"--\", the\n"
+    "             comparison of the runs as diff makes it, and the views of the\n"
+    "             runs after\n"
+    "  -o FILE      write to FILE instead of standard output\n"
+    "  --fail-above PCT  the gate's threshold the page starts with (0)\n"
+    "  --alpha A, --min-spans N  as for diff\n";
 
 int usageError(const std::string& message) {
   std::cerr << "spanmill-report: " << message << "\n" << kUsage;
@@ -137,7 +147,8 @@ bool loadAll(const std::vector<std::string>& paths, std::vector<SpanReport>* rep
 
 // Reads the reports of every file as runs, one run a report, keeping only
 // each run's medians: the spans of one file at a time are held.
-bool loadRuns(const std::vector<std::string>& paths, std::vector<RunMedians>* runs) {
+bool loadRuns(const std::vector<std::string>& paths, std::vector<RunMedians>* runs,
+              std::vector<std::string>* names = nullptr) {
   for (const std::string& path : paths) {
     std::vector<SpanReport> reports;
     if (!loadAll({path}, &reports)) {
@@ -145,6 +156,9 @@ bool loadRuns(const std::vector<std::string>& paths, std::vector<RunMedians>* ru
     }
     for (const SpanReport& report : reports) {
       runs->push_back(summarizeRun(report));
+      if (names != nullptr) {
+        names->push_back(report.name);
+      }
     }
   }
   return true;
@@ -485,13 +499,74 @@ int exportCommand(const char* command, const std::vector<std::string>& args) {
   return status;
 }
 
+// html: the page of the reports, or with "--" of runs compared, the views
+// showing the runs after.
+int html(const std::vector<std::string>& args) {
+  std::string output;
+  double percent = 0;
+  DiffOptions options;
+  std::vector<std::string> base, changed;
+  bool separated = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    int status = 0;
+    if (args[i] == "-o") {
+      if (i + 1 == args.size()) {
+        return usageError("-o needs a file");
+      }
+      output = args[++i];
+    } else if (args[i] == "--" && !separated) {
+      separated = true;
+    } else if (sharedOption(args, &i, &options, &percent, &status)) {
+      if (status != 0) {
+        return status;
+      }
+    } else if (isReport(args[i])) {
+      (separated ? changed : base).push_back(args[i]);
+    } else {
+      return usageError("unknown option " + args[i]);
+    }
+  }
+  if (separated && (base.empty() || changed.empty())) {
+    return usageError("html needs a report before and after --");
+  }
+  std::vector<SpanReport> reports;
+  HtmlComparison comparison;
+  if (separated) {
+    std::vector<RunMedians> before, after;
+    if (!loadRuns(base, &before, &comparison.before)) {
+      return 1;
+    }
+    if (int status = readReports("html", changed, &reports); status != 0) {
+      return status;
+    }
+    for (const SpanReport& report : reports) {
+      after.push_back(summarizeRun(report));
+      comparison.after.push_back(report.name);
+    }
+    comparison.rows = compareRuns(before, after, options);
+    comparison.alpha = options.alpha;
+    comparison.percent = percent;
+  } else if (int status = readReports("html", base, &reports); status != 0) {
+    return status;
+  }
+  auto write = [&](std::ostream& out) {
+    writeHtmlPage(reports, separated ? &comparison : nullptr, out);
+  };
+  if (output.empty()) {
+    write(std::cout);
+    return finishOutput();
+  }
+  return writeExport(output, write);
+}
+
 }  // namespace
 
 int runReportCommand(int argc, char* argv[]) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (args.empty()) {
-    return usageError("which command: summary, diff, noise, tree, folded, chrome or speedscope?");
+    return usageError(
+        "which command: summary, diff, noise, tree, folded, chrome, speedscope or html?");
   }
   const std::string command = args.front();
   args.erase(args.begin());
@@ -513,6 +588,9 @@ int runReportCommand(int argc, char* argv[]) {
   }
   if (command == "chrome" || command == "speedscope") {
     return exportCommand(command.c_str(), args);
+  }
+  if (command == "html") {
+    return html(args);
   }
   return usageError("unknown command " + command);
 }

@@ -65,3 +65,19 @@ test('a damaged page says so', { skip }, async () => {
   const cut = html.replace(spans, spans.slice(0, spans.length - 8));
   await assert.rejects(load(cut));
 });
+
+test('names that end a script and numbers past 32 bits reach the page whole', { skip }, async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'page-'));
+  const report = path.join(dir, 'odd.json');
+  const names = ['</script><b>x</b>', 'line\u2028sep', 'é'];
+  fs.writeFileSync(report, JSON.stringify({
+    sections: names,
+    pc: [['', 0], ['a.c:1', 1], ['', 2]],
+    threads: { 7: { trace: [[0, 5000000000000, 0], [4000000.5, -3, 1], [4000000.5, 1, 2]] } },
+  }));
+  const model = await load(page([report]));
+  assert.deepStrictEqual(model.sections.map((s) => s.name), names);
+  const lane = model.lanes[0];
+  assert.deepStrictEqual(Array.from(lane.duration), [5000000000000, 1, -3]);
+  assert.deepStrictEqual(Array.from(lane.start), [0, 4000000500000, 4000000500000]);
+});

@@ -87,21 +87,57 @@
     return out;
   }
 
+  // Every 32nd start of a level, kept aside: a long skip gallops on these,
+  // side by side in memory, rather than on starts scattered through the
+  // lane, and then bisects 32 positions. Made on a level's first walk.
+  const STRIDE = 32;
+  const strides = new WeakMap();
+  function strideOf(start, level) {
+    let sample = strides.get(level);
+    if (!sample) {
+      sample = new Float64Array(Math.ceil(level.length / STRIDE));
+      for (let q = 0; q < sample.length; q++) {
+        sample[q] = start[level[q * STRIDE]];
+      }
+      strides.set(level, sample);
+    }
+    return sample;
+  }
+
   // First position p >= lo in level whose span starts at or after t, given
-  // that the one before lo starts before t. Gallops from lo, so that a short
-  // skip costs a few steps and a long one its logarithm.
-  function seek(start, level, lo, t) {
+  // that the one before lo starts before t: a few steps, then a gallop on
+  // the sampled starts, then bisection.
+  function seek(start, level, sample, lo, t) {
     const n = level.length;
-    let hi = lo;
+    for (const stop = Math.min(n, lo + 4); lo < stop; lo++) {
+      if (start[level[lo]] >= t) {
+        return lo;
+      }
+    }
+    if (lo >= n) {
+      return n;
+    }
+    // First sample at or after t, from the one past lo on.
+    let q = Math.floor(lo / STRIDE) + 1;
+    let before = q;
     let step = 1;
-    while (hi < n && start[level[hi]] < t) {
-      lo = hi + 1;
-      hi += step;
+    while (q < sample.length && sample[q] < t) {
+      before = q + 1;
+      q += step;
       step += step;
     }
-    if (hi > n) {
-      hi = n;
+    let hi = Math.min(q, sample.length);
+    while (before < hi) {
+      const mid = (before + hi) >>> 1;
+      if (sample[mid] < t) {
+        before = mid + 1;
+      } else {
+        hi = mid;
+      }
     }
+    // Sample hi is the first at or after t: the answer lies in the stride before it.
+    lo = Math.max(lo, (hi - 1) * STRIDE);
+    hi = Math.min(n, hi * STRIDE);
     while (lo < hi) {
       const mid = (lo + hi) >>> 1;
       if (start[level[mid]] < t) {
@@ -181,6 +217,7 @@
       }
     }
     let k = lo;
+    let sample = null;
     while (k < n) {
       const s = level[k];
       const a = start[s];
@@ -193,7 +230,7 @@
       }
       let j = k + 1;
       if (j < n && start[level[j]] < limit) {
-        j = seek(start, level, j + 1, limit);
+        j = seek(start, level, sample || (sample = strideOf(start, level)), j + 1, limit);
       }
       if (j === k + 1) {
         out.push(a, end[s], s, 1, k);

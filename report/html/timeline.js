@@ -59,7 +59,8 @@
   // ---- rows of spans ----
 
   // Per depth, the lane's span indices at that depth in start order; one
-  // array holds them all, each depth a view into it.
+  // array holds them all, each depth a view into it. Their sampled starts
+  // (below) are made here too, not on the first frame that needs them.
   function levels(lane) {
     const n = lane.count;
     const depth = lane.depth;
@@ -83,6 +84,7 @@
     const out = [];
     for (let d = 0; d <= deepest; d++) {
       out.push(all.subarray(counts[d], counts[d + 1]));
+      strideOf(lane.start, out[d]);
     }
     return out;
   }
@@ -391,7 +393,8 @@
   }
 
   // Builds the view in container and draws it. options.onSelect(lane, span)
-  // is told of each click (-1, -1 when it clears the selection);
+  // is told of each selection the user makes in the view, by a click on a
+  // span or in the panel (-1, -1 when one clears it), not of select() calls;
   // options.onHover(lane, span, x, y) of each move (span null off spans).
   //
   // Mouse: the wheel zooms about the pointer, shift+wheel scrolls the lanes
@@ -884,7 +887,7 @@
       name.prepend(swatch(lane.section[s]));
       const close = el('button', 'sm-tl-close', '\u00d7');
       close.title = 'Clear the selection';
-      close.onclick = () => choose(null);
+      close.onclick = () => pick(null);
       head.append(name,
         el('span', '', lane.title),
         el('span', '', 'start ' + formatDuration(lane.start[s])),
@@ -921,7 +924,7 @@
           el('td', 'sm-tl-num', formatDuration(d)),
           el('td', 'sm-tl-num', total > 0 ? ((100 * d) / total).toFixed(1) + '%' : ''),
           sec);
-        tr.onclick = () => choose({ lane: li, span: c }, true);
+        tr.onclick = () => pick({ lane: li, span: c }, true);
         t1.append(tr);
       }
       direct.append(t1);
@@ -964,6 +967,14 @@
       }
       cols.append(direct, deep);
       panel.hidden = false;
+    }
+
+    // A selection the user made here: the page hears of it.
+    function pick(target, reveal) {
+      choose(target, reveal);
+      if (options.onSelect) {
+        options.onSelect(target ? target.lane : -1, target ? target.span : -1);
+      }
     }
 
     // Selects target ({lane, span} or null); reveal brings it on screen.
@@ -1084,11 +1095,7 @@
       canvas.classList.remove('sm-tl-drag');
       if (wasClick) {
         const p = local(e);
-        const target = spanAt(p.x, p.y);
-        choose(target);
-        if (options.onSelect) {
-          options.onSelect(target ? target.lane : -1, target ? target.span : -1);
-        }
+        pick(spanAt(p.x, p.y));
       }
     }
 

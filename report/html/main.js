@@ -36,7 +36,8 @@
       timeline: spanmill.timeline && ((box) => spanmill.timeline.create(box, model, {})),
       comparison: model.meta.comparison && spanmill.compare && ((box) => spanmill.compare.create(box, model)),
     };
-    const views = {};
+    // The views made so far, by name; tools and tests reach them here.
+    const views = (spanmill.views = {});
     const tabs = document.querySelectorAll('[role=tab]');
     function show(name) {
       if (!makers[name]) {

@@ -850,7 +850,7 @@
       const table = el('table');
       for (const [k, v] of [
         ['start', formatDuration(lane.start[s])],
-        ['duration', formatDuration(lane.end[s] - lane.start[s])],
+        ['duration', formatDuration(lane.duration ? lane.duration[s] : lane.end[s] - lane.start[s])],
         ['self', formatDuration(lane.self[s])],
         ['thread', lane.title],
       ]) {

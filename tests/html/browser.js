@@ -125,3 +125,29 @@ test('a comparison shows the verdicts, and the gate follows its threshold', asyn
   assert.deepStrictEqual(changes, ['~', '~', '~']);
   await same.page.close();
 });
+
+test('on the timeline a zoom and a click show the span under the pointer', async () => {
+  const { page, errors } = await open(write('timeline.html', examples), '#timeline');
+  const canvas = await page.$('#view-timeline canvas');
+  const box = await canvas.boundingBox();
+  // The first doFrame of frames.json's first thread, in the full view:
+  // its row is the first under the report's header; it begins at 0.
+  const x = box.x + 160;
+  const y = box.y + 52;
+  await page.mouse.move(x, y);
+  const shown = () => page.evaluate(() => spanmill.views.timeline.view());
+  const before = await shown();
+  for (let i = 0; i < 5; ++i) {
+    await page.mouse.wheel(0, -240);
+  }
+  await page.waitForTimeout(100);
+  const after = await shown();
+  assert.ok(after.to - after.from < (before.to - before.from) / 2, 'zoomed in');
+  await page.mouse.click(x, y);
+  const panel = await page.$eval('.sm-tl-panel', (p) => (p.hidden ? '' : p.textContent));
+  assert.match(panel, /doFrame/);
+  assert.match(panel, /measure/);  // nested in it
+  await notBlank(page, 'timeline.png');
+  assert.deepStrictEqual(errors, []);
+  await page.close();
+});

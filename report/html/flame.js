@@ -7,7 +7,8 @@
 
   const ROW = 18; // css px of a row of frames
   const MIN_WIDTH = 1; // css px: narrower frames are left to their parent
-  const LIST_ROWS = 200; // rows of the text list before "and N more"
+  const LIST_ROWS = 200;
+  const FONT = '12px system-ui, sans-serif'; // of the labels // rows of the text list before "and N more"
 
   // ---- the tree -------------------------------------------------------
 
@@ -413,8 +414,7 @@
 .flame-path button, .flame-list button { font: inherit; background: none; border: 0; padding: 0;
   color: #1a5fb4; cursor: pointer; text-align: left; }
 .flame-path button:hover, .flame-list button:hover { text-decoration: underline; }
-.flame-viewport { position: relative; overflow-x: hidden; overflow-y: auto; max-height: 70vh;
-  scrollbar-gutter: stable;
+.flame-viewport { position: relative; overflow: hidden; max-height: 70vh;
   border: 1px solid #d0d0d0; background: #fff; }
 .flame-viewport canvas { position: sticky; top: 0; display: block; outline: none; }
 .flame-viewport canvas:focus-visible { box-shadow: inset 0 0 0 2px #1a5fb4; }
@@ -482,6 +482,7 @@
     tip.hidden = true;
     const list = make('div', '', root);
     const ctx = canvas.getContext('2d');
+    ctx.font = FONT;
 
     let tree = null;
     let zoomNode = -1;
@@ -490,7 +491,7 @@
     let hover = null;
     let pending = 0;
     const colours = new Map();
-    const textWidths = new Map();
+    const labels = new Map(); // by node: the last label drawn and its room
 
     const colour = (node) => {
       const s = tree.section[node];
@@ -505,17 +506,25 @@
     function rebuild() {
       tree = build(model, toggle.checked);
       view.tree = tree;
-      textWidths.clear();
       zoomNode = -1;
       relayout();
     }
 
+    // Lays the frames out on the viewport's width, less a scrollbar where
+    // the rows are more than its height can take.
     function relayout() {
+      const inner = viewport.offsetWidth - 2 * viewport.clientLeft;
+      const most = parseFloat(win.getComputedStyle(viewport).maxHeight) || Infinity;
+      const rowsOf = () => (frames.length > 0 ? frames[frames.length - 1].depth + 1 : 0);
+      frames = layout(tree, zoomNode, inner);
+      viewport.style.overflowY = rowsOf() * ROW > most ? 'scroll' : 'hidden';
       width = viewport.clientWidth;
-      frames = layout(tree, zoomNode, width);
-      const rows = frames.length > 0 ? frames[frames.length - 1].depth + 1 : 0;
-      sizer.style.height = `${rows * ROW}px`;
-      viewport.style.height = `${rows * ROW + (viewport.offsetHeight - viewport.clientHeight)}px`;
+      if (width !== inner) {
+        frames = layout(tree, zoomNode, width);
+      }
+      sizer.style.height = `${rowsOf() * ROW}px`;
+      viewport.style.height = `${rowsOf() * ROW}px`;
+      labels.clear();
       hover = null;
       tip.hidden = true;
       renderPath();
@@ -523,22 +532,31 @@
       draw();
     }
 
+    // The label of node on a frame w wide: its text, cut short to fit, or
+    // null where too little of it would.
     function label(node, w) {
       const room = w - 8;
       if (room < 14) {
         return null;
       }
-      const text = tree.text(node);
-      let full = textWidths.get(node);
-      if (full === undefined) {
-        full = ctx.measureText(text).width;
-        textWidths.set(node, full);
+      const known = labels.get(node);
+      if (known !== undefined && known.room === room) {
+        return known.text;
       }
-      if (full <= room) {
-        return text;
+      const full = tree.text(node);
+      let text = full;
+      if (ctx.measureText(full).width > room) {
+        text = null;
+        for (let keep = Math.floor((full.length * room) / ctx.measureText(full).width); keep >= 2; --keep) {
+          const cut = `${full.slice(0, keep)}…`;
+          if (ctx.measureText(cut).width <= room) {
+            text = cut;
+            break;
+          }
+        }
       }
-      const keep = Math.floor((text.length * room) / full) - 1;
-      return keep >= 2 ? `${text.slice(0, keep)}…` : null;
+      labels.set(node, { room, text });
+      return text;
     }
 
     function draw() {
@@ -558,7 +576,7 @@
       }
       ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
       ctx.clearRect(0, 0, w, h);
-      ctx.font = '12px system-ui, sans-serif';
+      ctx.font = FONT;
       ctx.textBaseline = 'middle';
       const top = viewport.scrollTop;
       const last = Math.ceil((top + h) / ROW);
@@ -575,7 +593,7 @@
         const text = label(f.node, fw);
         if (text !== null) {
           ctx.fillStyle = '#1b1b1b';
-          ctx.fillText(text, x0 + 4, y + (ROW - 1) / 2, fw - 8);
+          ctx.fillText(text, x0 + 4, y + ROW / 2);
         }
       }
       ctx.globalAlpha = 1;

@@ -706,9 +706,13 @@
       for (let n = zoomNode; n >= 0; n = tree.parent[n]) {
         chain.push(n);
       }
+      // A deep path keeps its first two steps and its last five.
       for (let i = chain.length - 1; i >= 0; --i) {
         pathLine.appendChild(doc.createTextNode(' › '));
-        if (i === 0) {
+        if (i === chain.length - 3 && i > 5) {
+          make('span', 'flame-hint', pathLine, `… ${i - 4} more`);
+          i = 5;
+        } else if (i === 0) {
           make('strong', '', pathLine, tree.text(chain[i]));
         } else {
           zoomButton(pathLine, chain[i], tree.text(chain[i]));

@@ -151,3 +151,14 @@ test('on the timeline a zoom and a click show the span under the pointer', async
   assert.deepStrictEqual(errors, []);
   await page.close();
 });
+
+test('the call tree lists the paths spanmill-report tree prints', async () => {
+  const { page, errors } = await open(write('tree.html', examples), '#tree');
+  const tree = execFileSync(reporter, ['tree', '--min-share', '0', ...examples]).toString();
+  const roots = tree.split('\n').slice(1).filter((line) => /^\S/.test(line)).map((line) => line.split(/ {2,}/)[0]);
+  const listed = await page.$$eval('#view-tree table tbody tr', (trs) => trs.map((tr) => tr.cells[0].textContent));
+  assert.deepStrictEqual(listed, roots);
+  await notBlank(page, 'tree.png');
+  assert.deepStrictEqual(errors, []);
+  await page.close();
+});

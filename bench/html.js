@@ -8,7 +8,7 @@ const path = require('node:path');
 
 async function main() {
   const [file, prefix] = process.argv.slice(2);
-  const { chromium } = require(path.join(prefix, 'node_modules/playwright-core'));
+  const { chromium } = require(path.resolve(prefix, 'node_modules/playwright-core'));
   const started = performance.now();
   const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox'] });
   const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
@@ -55,8 +55,8 @@ async function main() {
     spans: Number(dataset.spans),
     threads: Number(dataset.threads),
     frames: times.length,
-    frame_median_ms: at(0.5),
-    frame_max_ms: times.length ? times[times.length - 1] : NaN,
+    frame_median_ms: Math.round(at(0.5) * 10) / 10,
+    frame_max_ms: times.length ? Math.round(times[times.length - 1] * 10) / 10 : NaN,
     errors,
   }));
   await browser.close();

@@ -14,7 +14,7 @@
 #     kind;
 #   - a line of a many-thread capture at most 3 x a line of the ftrace
 #     benchmark;
-#   - spanmill-report's summary, tree, folded, chrome and speedscope on the
+#   - spanmill-report's summary, tree, folded, chrome, speedscope and html on the
 #     ftrace report each at most as long as spanmill took to write it, and
 #     the speedscope export at most 60 MB;
 #   - summary --by-thread of a million one-span threads within 2 s, and
@@ -168,10 +168,10 @@ done
 "$SPANMILL" -t ftrace_marker -i "${file[ftrace]}" -o "$REPORT"
 span_median=$(values ftrace-file | median)
 printf '\nspanmill-report on the ftrace report\n'
-for command in summary tree folded chrome speedscope; do
+for command in summary tree folded chrome speedscope html; do
   for ((run = 0; run < RUNS; run++)); do
     case $command in
-    chrome | speedscope) timed "$command" "$REPORTER" "$command" -o /dev/null "$REPORT" ;;
+    chrome | speedscope | html) timed "$command" "$REPORTER" "$command" -o /dev/null "$REPORT" ;;
     *) timed "$command" "$REPORTER" "$command" "$REPORT" ;;
     esac
   done

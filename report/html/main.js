@@ -23,6 +23,38 @@
     return 'spanmill: ' + (names.length <= 3 ? names.join(', ') : names.length + ' reports');
   }
 
+  // The timeline under a search box that highlights the spans of the
+  // sections whose text holds every word typed.
+  function timelineWithSearch(box, model) {
+    const bar = document.createElement('div');
+    bar.className = 'bar';
+    const search = document.createElement('input');
+    search.type = 'search';
+    search.id = 'timeline-search';
+    search.className = 'filter';
+    search.placeholder = 'Highlight sections by name';
+    search.setAttribute('aria-label', 'Highlight sections by name');
+    const count = document.createElement('span');
+    count.className = 'count';
+    const lanes = document.createElement('div');
+    lanes.className = 'lanes';
+    bar.append(search, count);
+    box.append(bar, lanes);
+    const view = spanmill.timeline.create(lanes, model, {});
+    search.addEventListener('input', () => {
+      const words = search.value.trim();
+      const ids = [];
+      model.sections.forEach((section, id) => {
+        if (words && spanmill.summary.matches(section.text, words)) {
+          ids.push(id);
+        }
+      });
+      view.setHighlight(words ? ids : null);
+      count.textContent = words ? ids.length + ' of ' + model.sections.length + ' sections' : '';
+    });
+    return view;
+  }
+
   async function start() {
     const model = await spanmill.data.load(
       document.getElementById('spanmill-meta').textContent,
@@ -33,7 +65,7 @@
     const makers = {
       summary: (box) => spanmill.summary.create(box, model),
       tree: spanmill.flame && ((box) => spanmill.flame.create(box, model, {})),
-      timeline: spanmill.timeline && ((box) => spanmill.timeline.create(box, model, {})),
+      timeline: spanmill.timeline && ((box) => timelineWithSearch(box, model)),
       comparison: model.meta.comparison && spanmill.compare && ((box) => spanmill.compare.create(box, model)),
     };
     // The views made so far, by name; tools and tests reach them here.

@@ -4,7 +4,7 @@
 // summary table is summary's, a comparison shows diff's verdicts and the
 // gate, and the page is not blank. Exits 77 (skipped) without Chromium or
 // playwright-core.
-//   node --test tests/html/browser.js   (SPANMILL_REPORT, PLAYWRIGHT set)
+//   node tests/html/browser.js   (SPANMILL_REPORT, PLAYWRIGHT set)
 //   SCREENSHOTS=DIR also keeps a screenshot of each view there.
 const test = require('node:test');
 const assert = require('node:assert');

@@ -26,20 +26,11 @@
   // The timeline under a search box that highlights the spans of the
   // sections whose text holds every word typed.
   function timelineWithSearch(box, model) {
-    const bar = document.createElement('div');
-    bar.className = 'bar';
-    const search = document.createElement('input');
-    search.type = 'search';
+    const { input: search, count } = spanmill.summary.searchBar('Highlight sections by name');
     search.id = 'timeline-search';
-    search.className = 'filter';
-    search.placeholder = 'Highlight sections by name';
-    search.setAttribute('aria-label', 'Highlight sections by name');
-    const count = document.createElement('span');
-    count.className = 'count';
     const lanes = document.createElement('div');
     lanes.className = 'lanes';
-    bar.append(search, count);
-    box.append(bar, lanes);
+    box.append(search.parentNode, lanes);
     const view = spanmill.timeline.create(lanes, model, {});
     search.addEventListener('input', () => {
       const words = search.value.trim();

@@ -31,16 +31,25 @@
     return words.every((w) => lower.includes(w));
   }
 
+  // A bar with a search box over section names and a count beside it.
+  function searchBar(label) {
+    const bar = document.createElement('div');
+    bar.className = 'bar';
+    const input = document.createElement('input');
+    input.type = 'search';
+    input.className = 'filter';
+    input.placeholder = label;
+    input.setAttribute('aria-label', label);
+    const count = document.createElement('span');
+    count.className = 'count';
+    bar.append(input, count);
+    return { input, count };
+  }
+
   function create(container, model) {
     const summary = model.meta.summary;
     const sections = model.sections;
-    const filter = document.createElement('input');
-    filter.type = 'search';
-    filter.placeholder = 'Filter sections by name';
-    filter.className = 'filter';
-    filter.setAttribute('aria-label', 'Filter sections by name');
-    const count = document.createElement('span');
-    count.className = 'count';
+    const { input: filter, count } = searchBar('Filter sections by name');
     const table = document.createElement('table');
     table.id = 'summary-table';
     table.className = 'numbers';
@@ -89,13 +98,10 @@
       count.textContent = visible + ' of ' + trs.length + ' sections';
     }
     filter.addEventListener('input', fill);
-    const bar = document.createElement('div');
-    bar.className = 'bar';
-    bar.append(filter, count);
-    container.append(bar, table);
+    container.append(filter.parentNode, table);
     fill();
     return { table, filter };
   }
 
-  spanmill.summary = { create, sortRows, matches };
+  spanmill.summary = { create, sortRows, matches, searchBar };
 })(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

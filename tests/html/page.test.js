@@ -81,3 +81,16 @@ test('names that end a script and numbers past 32 bits reach the page whole', { 
   assert.deepStrictEqual(Array.from(lane.duration), [5000000000000, 1, -3]);
   assert.deepStrictEqual(Array.from(lane.start), [0, 4000000500000, 4000000500000]);
 });
+
+test('a comparison carries diff and, for each row, the exact lower end of its interval', { skip }, async () => {
+  const noise = (f) => path.join(__dirname, '../data/noise', f);
+  const model = await load(page([noise('same.json'), '--', noise('doubled.json')]));
+  const diff = JSON.parse(execFileSync(reporter, ['diff', '--json', noise('same.json'), '--', noise('doubled.json')]));
+  const comparison = model.meta.comparison;
+  assert.deepStrictEqual(comparison.diff.rows, diff.rows);
+  assert.strictEqual(comparison.low_pct.length, diff.rows.length);
+  comparison.low_pct.forEach((low, i) => {
+    assert.ok(Math.abs(low - diff.rows[i].interval_pct[0]) < 1e-4, `${low} against ${diff.rows[i].interval_pct[0]}`);
+  });
+  assert.strictEqual(comparison.cells.length, diff.rows.length);
+});

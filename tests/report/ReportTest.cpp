@@ -397,6 +397,13 @@ TEST_F(ReportCommand, TreeOptions) {
   for (const char* option : {"--json", "--depth", "--min-share"}) {
     EXPECT_EQ(2, report({"folded", option, "1", converted}).exitStatus) << option;
   }
+  // By thread, each thread is a root above its paths.
+  EXPECT_EQ(
+      "path      spans     total  self  share\n"
+      "tid 9920      9  3.406 ms  0 us  39.7%\n"
+      "tid 9919      9  3.228 ms  0 us  37.6%\n"
+      "tid 9921      4  1.956 ms  0 us  22.8%\n",
+      report({"tree", "--by-thread", "--depth", "1", converted}).out);
   EXPECT_EQ(2, report({"tree", "--min-share", "101", converted}).exitStatus);
   EXPECT_EQ(0, report({"tree", "--min-share", "0", converted}).exitStatus);
 }

@@ -118,11 +118,27 @@ size_t lengthUntil(const char*& p, char stop, size_t width) {
 }
 
 // The same for a name before '(': names are short, so a few bytes are
-// looked at by hand before the library call.
-size_t nameUntilParenthesis(const char*& p) {
+// looked at by hand before the library call, eight at a time where the
+// bytes up to end may be read (end is not null).
+size_t nameUntilParenthesis(const char*& p, const char* end) {
   size_t length = 0;
-  while (length < 16 && p[length] != '(' && p[length] != '\0') {
-    ++length;
+  if (end != nullptr && end - p >= 16) {
+    const uint64_t pattern = kEachByte * '(';
+    for (; length < 16; length += 8) {
+      const uint64_t bytes = loadEight(p + length);
+      const uint64_t matches = bytes ^ pattern;
+      const uint64_t found = (((bytes - kEachByte) & ~bytes) | ((matches - kEachByte) & ~matches)) &
+                             kHighBitOfEachByte;
+      if (found != 0) {
+        length += static_cast<size_t>(__builtin_ctzll(found) / 8);
+        p += length;
+        return length;
+      }
+    }
+  } else {
+    while (length < 16 && p[length] != '(' && p[length] != '\0') {
+      ++length;
+    }
   }
   if (length == 16) {
     length += static_cast<size_t>(strchrnul(p + 16, '(') - (p + 16));
@@ -489,7 +505,7 @@ int straceLocation(const char* p, char* location, char* call) {
 int straceFinished(const char* p, const char* end, const char** name, size_t* nameLength,
                    double* duration) {
   *name = p;
-  *nameLength = nameUntilParenthesis(p);
+  *nameLength = nameUntilParenthesis(p, end);
   if (*nameLength == 0) {
     return 0;
   }
@@ -506,7 +522,7 @@ int straceFinished(const char* p, const char* end, const char** name, size_t* na
 
 int straceUnfinished(const char* p, const char** name, size_t* nameLength, char* closing) {
   *name = p;
-  *nameLength = nameUntilParenthesis(p);
+  *nameLength = nameUntilParenthesis(p, nullptr);
   if (*nameLength == 0) {
     return 0;
   }

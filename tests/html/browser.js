@@ -2,7 +2,8 @@
 // The HTML page in headless Chromium and Firefox, driven by puppeteer-core
 // (over CDP and WebDriver BiDi): the examples open with every thread and
 // span and no console error, the summary table is summary's, a comparison
-// shows diff's verdicts and the gate, and the page is not blank. A browser
+// shows diff's verdicts and the gate, the timeline zooms, selects and
+// highlights, the flame graph zooms, and the page is not blank. A browser
 // that is not installed is skipped; exits 77 (skipped) without any, or
 // without puppeteer-core.
 //   node tests/html/browser.js   (SPANMILL_REPORT, PUPPETEER set)
@@ -164,6 +165,51 @@ for (const kind of browsers) {
       await page.close();
     });
 
+    test('the timeline\'s search highlights the spans of the section typed', async () => {
+      const { page, errors } = await open(write('search.html', examples), '#timeline');
+      // The sections whose colour the timeline's canvas shows in full and
+      // those it shows faded, by the colours of spanmill.timeline.
+      const drawn = () => page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(() => {
+        const sections = JSON.parse(document.getElementById('spanmill-meta').textContent).sections;
+        const probe = document.createElement('canvas').getContext('2d', { willReadFrequently: true });
+        const rgb = (css) => {
+          probe.fillStyle = css;
+          probe.fillRect(0, 0, 1, 1);
+          const [r, g, b] = probe.getImageData(0, 0, 1, 1).data;
+          return (r << 16) | (g << 8) | b;
+        };
+        const named = new Map();
+        sections.forEach((s, i) => {
+          const colour = spanmill.timeline.sectionColor(i);
+          named.set(rgb(colour.fill), ['lit', s.text]);
+          named.set(rgb(colour.faded), ['faded', s.text]);
+        });
+        const canvas = document.querySelector('#view-timeline canvas');
+        const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+        const seen = { lit: new Set(), faded: new Set() };
+        for (let i = 0; i < pixels.length; i += 4) {
+          const hit = named.get((pixels[i] << 16) | (pixels[i + 1] << 8) | pixels[i + 2]);
+          if (hit) {
+            seen[hit[0]].add(hit[1]);
+          }
+        }
+        resolve({ lit: [...seen.lit].sort(), faded: seen.faded.size });
+      }))));
+      const all = await drawn();
+      assert.ok(all.lit.includes('doFrame') && all.lit.length > 3 && all.faded === 0, JSON.stringify(all));
+      await page.type('#timeline-search', 'doframe');
+      const one = await drawn();
+      assert.deepStrictEqual(one.lit, ['doFrame']);
+      assert.ok(one.faded >= all.lit.length - 1, JSON.stringify(one));
+      const count = await page.$eval('#view-timeline .count', (c) => c.textContent);
+      assert.match(count, /^1 of \d+ sections$/);
+      await page.$eval('#timeline-search', (search) => search.select());
+      await page.keyboard.press('Backspace');
+      assert.deepStrictEqual(await drawn(), all);
+      assert.deepStrictEqual(errors, []);
+      await page.close();
+    });
+
     test('the call tree lists the paths spanmill-report tree prints', async () => {
       const { page, errors } = await open(write('tree.html', examples), '#tree');
       const tree = execFileSync(reporter, ['tree', '--min-share', '0', ...examples]).toString();
@@ -171,6 +217,35 @@ for (const kind of browsers) {
       const listed = await page.$$eval('#view-tree table tbody tr', (trs) => trs.map((tr) => tr.cells[0].textContent));
       assert.deepStrictEqual(listed, roots);
       await notBlank(page, 'tree.png');
+      assert.deepStrictEqual(errors, []);
+      await page.close();
+    });
+
+    test('a click on a frame of the flame graph zooms into it, and Escape zooms out', async () => {
+      const { page, errors } = await open(write('flame.html', examples), '#tree');
+      // The widest frame below a root, and what is drawn full width.
+      const state = () => page.evaluate(() => {
+        const view = spanmill.views.tree;
+        const wide = view.frames.filter((f) => f.depth === 1).sort((a, b) => b.width - a.width)[0];
+        const most = Math.max(...view.frames.map((f) => f.width));
+        const full = view.frames.filter((f) => f.x === 0 && f.width === most).map((f) => f.node);
+        return { wide, text: view.tree.text(wide.node), parent: view.tree.parent[wide.node], zoomed: view.zoomed,
+          full, path: document.querySelector('.flame-path').textContent };
+      });
+      const start = await state();
+      assert.strictEqual(start.zoomed, -1);
+      const box = await (await page.$('#view-tree canvas')).boundingBox();
+      const row = await page.evaluate(() => spanmill.flame.ROW);
+      await page.mouse.click(box.x + start.wide.x + start.wide.width / 2, box.y + (start.wide.depth + 0.5) * row);
+      const zoomed = await state();
+      assert.strictEqual(zoomed.zoomed, start.wide.node);
+      assert.deepStrictEqual(zoomed.full.slice(0, 2), [start.parent, start.wide.node]);
+      assert.ok(zoomed.path.startsWith('All call paths › ') && zoomed.path.endsWith(' › ' + start.text), zoomed.path);
+      await page.keyboard.press('Escape');
+      assert.strictEqual((await state()).zoomed, start.parent);
+      await page.keyboard.press('Escape');
+      const out = await state();
+      assert.deepStrictEqual([out.zoomed, out.path], [-1, 'All call paths']);
       assert.deepStrictEqual(errors, []);
       await page.close();
     });

@@ -3,15 +3,21 @@
 // it: the time from the browser's start until the first view is drawn
 // (data-ready), then the timeline's frames while zooming and panning with
 // the wheel, a drag and the keys W, A, S and D. Prints one line of JSON.
-//   node bench/html.js PAGE PLAYWRIGHT_PREFIX
+//   node bench/html.js PAGE PUPPETEER_PREFIX   (puppeteer-core under it)
 const path = require('node:path');
+
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 async function main() {
   const [file, prefix] = process.argv.slice(2);
-  const { chromium } = require(path.resolve(prefix, 'node_modules/playwright-core'));
+  const puppeteer = require(path.resolve(prefix, 'node_modules/puppeteer-core'));
   const started = performance.now();
-  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox'] });
-  const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
+  const browser = await puppeteer.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--no-sandbox'],
+    defaultViewport: { width: 1280, height: 800 },
+  });
+  const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
   await page.goto('file://' + path.resolve(file) + '#timeline');
@@ -26,27 +32,27 @@ async function main() {
   // Zoom in about the middle, pan by dragging, zoom out; then the keys.
   await page.mouse.move(x, y);
   for (let i = 0; i < 30; ++i) {
-    await page.mouse.wheel(0, -240);
-    await page.waitForTimeout(16);
+    await page.mouse.wheel({ deltaY: -240 });
+    await pause(16);
   }
   await page.mouse.down();
   for (let i = 1; i <= 30; ++i) {
     await page.mouse.move(x - 10 * i, y);
-    await page.waitForTimeout(16);
+    await pause(16);
   }
   await page.mouse.up();
   for (let i = 0; i < 30; ++i) {
-    await page.mouse.wheel(0, 240);
-    await page.waitForTimeout(16);
+    await page.mouse.wheel({ deltaY: 240 });
+    await pause(16);
   }
   await canvas.focus();
   for (const key of ['w', 'a', 's', 'd']) {
     for (let i = 0; i < 15; ++i) {
       await page.keyboard.press(key);
-      await page.waitForTimeout(16);
+      await pause(16);
     }
   }
-  await page.waitForTimeout(200);
+  await pause(200);
   const times = (await frames()).sort((a, b) => a - b);
   const at = (q) => (times.length ? times[Math.min(times.length - 1, Math.floor(q * times.length))] : NaN);
   const dataset = await page.evaluate(() => ({ ...document.documentElement.dataset }));

@@ -8,7 +8,7 @@
 # timeline frame while zooming and panning. Targets:
 #   1 M spans: at most 10 bytes a span, ready within 3 s, frames at most 50 ms;
 #   10 M spans: at most 10 bytes a span, ready within 20 s, frames at most 50 ms.
-# Exits 1 when one is missed. Needs Chromium and playwright-core (as
+# Exits 1 when one is missed. Needs Chromium and puppeteer-core (as
 # .ci/run installs them under build/viewer).
 #   bench/html.sh            3 rounds
 #   RUNS=5 SIZES="1" SCRATCH=/tmp bench/html.sh
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 RUNS=${RUNS:-3}
 SIZES=${SIZES:-1 10}
 SCRATCH=${SCRATCH:-/tmp}
-PLAYWRIGHT=${PLAYWRIGHT:-build/viewer}
+PUPPETEER=${PUPPETEER:-build/viewer}
 make build >/dev/null
 status=0
 
@@ -39,7 +39,7 @@ for millions in $SIZES; do
   write_ms=$((($(now) - start) / 1000000))
   ready=() frame=()
   for ((run = 0; run < RUNS; run++)); do
-    line=$(node bench/html.js "$page" "$PLAYWRIGHT")
+    line=$(node bench/html.js "$page" "$PUPPETEER")
     spans=$(sed 's/.*"spans":\([0-9]*\).*/\1/' <<<"$line")
     ready+=("$(sed 's/.*"ready_ms":\([0-9]*\).*/\1/' <<<"$line")")
     frame+=("$(sed 's/.*"frame_max_ms":\([0-9.]*\).*/\1/' <<<"$line")")

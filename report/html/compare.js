@@ -6,6 +6,10 @@
 (function (spanmill) {
   'use strict';
 
+  // Durations as the rest of the page writes them: loaded before this
+  // script in the page, required under node.
+  const format = spanmill.format || require('./format.js').format;
+
   // Half away from zero, as C++'s std::round.
   const roundAway = (x) => Math.sign(x) * Math.round(Math.abs(x));
 
@@ -52,7 +56,7 @@
     const places = dotPlaces(before, after);
     const title = document.createElementNS(svgNs, 'title');
     title.textContent = 'run medians, before (top) and after (bottom): ' +
-      places.low + ' us to ' + places.high + ' us';
+      format.duration(places.low) + ' to ' + format.duration(places.high);
     svg.appendChild(title);
     const side = (values, y, cls) => {
       for (const p of values) {

@@ -7,8 +7,12 @@
 
   const ROW = 18; // css px of a row of frames
   const MIN_WIDTH = 1; // css px: narrower frames are left to their parent
-  const LIST_ROWS = 200;
-  const FONT = '12px system-ui, sans-serif'; // of the labels // rows of the text list before "and N more"
+  const LIST_ROWS = 200; // rows of the text list before "and N more"
+  const FONT = '12px system-ui, sans-serif'; // of the labels
+
+  // Durations and shares as the rest of the page writes them: loaded
+  // before this script in the page, required under node.
+  const format = spanmill.format || require('./format.js').format;
 
   // ---- the tree -------------------------------------------------------
 
@@ -357,36 +361,6 @@
     return f && f.depth === depth && x >= f.x && x < f.x + f.width ? f : null;
   }
 
-  // ---- text -----------------------------------------------------------
-
-  // printf's "%.Nf" of value: toFixed, but for an exact tie, which printf
-  // sends to the even digit where toFixed goes away from 0. 25 more digits
-  // tell a tie from a near one for any value a report holds.
-  function fixed(value, digits) {
-    const exact = Math.abs(value).toFixed(digits + 25);
-    const cut = exact.length - 25;
-    if (/^50*$/.test(exact.slice(cut)) && Number(exact[cut - 1]) % 2 === 0) {
-      return (value < 0 ? '-' : '') + exact.slice(0, cut);
-    }
-    return value.toFixed(digits);
-  }
-
-  // A duration in microseconds as spanmill-report writes one.
-  function durationText(micros) {
-    const size = Math.abs(micros);
-    if (size < 1000) {
-      return Number.isInteger(micros) ? `${micros} us` : `${fixed(micros, 1)} us`;
-    }
-    if (size < 1e6) {
-      return `${fixed(micros / 1e3, 3)} ms`;
-    }
-    return `${fixed(micros / 1e6, 3)} s`;
-  }
-
-  function shareText(share) {
-    return `${fixed(share * 100, 1)}%`;
-  }
-
   // ---- colours --------------------------------------------------------
 
   // A warm colour of its own for each section, the same on every draw.
@@ -615,9 +589,9 @@
     function numbers(node) {
       return [
         ['spans', String(tree.spans[node])],
-        ['total', durationText(tree.total[node])],
-        ['self', durationText(tree.self[node])],
-        ['share', shareText(tree.share(node))],
+        ['total', format.duration(tree.total[node])],
+        ['self', format.duration(tree.self[node])],
+        ['share', format.share(tree.share(node))],
       ];
     }
 
@@ -810,5 +784,5 @@
     return view;
   }
 
-  spanmill.flame = { build, layout, hit, create, durationText, shareText, colourOf, ROW, MIN_WIDTH };
+  spanmill.flame = { build, layout, hit, create, colourOf, ROW, MIN_WIDTH };
 })(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

@@ -5,36 +5,11 @@
 (function (spanmill) {
   'use strict';
 
-  // ---- time as text ----
+  // Durations as the rest of the page writes them: loaded before this
+  // script in the page, required under node.
+  const format = spanmill.format || require('./format.js').format;
 
-  // x with the given number of decimals, rounded as printf rounds, so that a
-  // duration reads here as it does in the summary table: toFixed rounds an
-  // exact half away from zero, printf to even.
-  function fixed(x, digits) {
-    const half = Math.pow(2, digits + 1);  // exact halves are odd multiples of 1 / half
-    const scaled = Math.abs(x) * half;
-    if (Number.isInteger(scaled) && scaled % 2 === 1 && scaled < 2 ** 50) {
-      const pow = Math.pow(10, digits);
-      let units = Math.floor(Math.abs(x) * pow);
-      units += units % 2;
-      let text = String(units).padStart(digits + 1, '0');
-      text = text.slice(0, text.length - digits) + (digits ? '.' + text.slice(text.length - digits) : '');
-      return (x < 0 ? '-' : '') + text;
-    }
-    return x.toFixed(digits);
-  }
-
-  // "850 us", "12.5 us", "3.204 ms", "1.250 s".
-  function formatDuration(us) {
-    const size = Math.abs(us);
-    if (size < 1000) {
-      return (Number.isInteger(us) ? String(us === 0 ? 0 : us) : fixed(us, 1)) + ' us';
-    }
-    if (size < 1e6) {
-      return fixed(us / 1e3, 3) + ' ms';
-    }
-    return fixed(us / 1e6, 3) + ' s';
-  }
+  // ---- time on the axis ----
 
   // The distance between axis ticks: 1, 2 or 5 times a power of ten
   // microseconds, the smallest at least minPixels apart.
@@ -48,12 +23,13 @@
     return step;
   }
 
-  // A tick's label: in the unit that the view's far end needs (so that all
-  // labels of one view share it), with as many decimals as the step needs.
+  // A tick's label: in the unit a duration as long as the view's far end
+  // is written in (so that all labels of one view share it), with as many
+  // decimals as the step needs.
   function tickLabel(t, step, farEnd) {
-    const unit = farEnd >= 1e6 ? [1e6, ' s'] : farEnd >= 1e3 ? [1e3, ' ms'] : [1, ' us'];
-    const digits = Math.min(9, Math.max(0, Math.ceil(Math.log10(unit[0] / step) - 1e-9)));
-    return (t / unit[0]).toFixed(digits) + unit[1];
+    const unit = format.unitOf(farEnd);
+    const digits = Math.min(9, Math.max(0, Math.ceil(Math.log10(unit.scale / step) - 1e-9)));
+    return (t / unit.scale).toFixed(digits) + ' ' + unit.name;
   }
 
   // ---- rows of spans ----
@@ -783,7 +759,7 @@
       ctx.fillStyle = '#f4f6f9';
       ctx.fillRect(0, 0, left, top - px);
       ctx.fillStyle = '#3b4252';
-      ctx.fillText(formatDuration(to - from) + ' shown', 8 * px, top / 2 - 2 * px, left - 12 * px);
+      ctx.fillText(format.duration(to - from) + ' shown', 8 * px, top / 2 - 2 * px, left - 12 * px);
 
       // Scrollbar, when the lanes do not fit.
       const bar = scrollBar();
@@ -849,9 +825,9 @@
       }
       const table = el('table');
       for (const [k, v] of [
-        ['start', formatDuration(lane.start[s])],
-        ['duration', formatDuration(lane.duration ? lane.duration[s] : lane.end[s] - lane.start[s])],
-        ['self', formatDuration(lane.self[s])],
+        ['start', format.duration(lane.start[s])],
+        ['duration', format.duration(lane.duration ? lane.duration[s] : lane.end[s] - lane.start[s])],
+        ['self', format.duration(lane.self[s])],
         ['thread', lane.title],
       ]) {
         const tr = el('tr');
@@ -890,9 +866,9 @@
       close.onclick = () => pick(null);
       head.append(name,
         el('span', '', lane.title),
-        el('span', '', 'start ' + formatDuration(lane.start[s])),
-        el('span', '', 'duration ' + formatDuration(total)),
-        el('span', '', 'self ' + formatDuration(lane.self[s])),
+        el('span', '', 'start ' + format.duration(lane.start[s])),
+        el('span', '', 'duration ' + format.duration(total)),
+        el('span', '', 'self ' + format.duration(lane.self[s])),
         close);
       panel.append(head);
 
@@ -920,9 +896,9 @@
         const d = lane.end[c] - lane.start[c];
         const sec = el('td', '', sections[lane.section[c]].name);
         sec.prepend(swatch(lane.section[c]));
-        tr.append(el('td', 'sm-tl-num', '+' + formatDuration(lane.start[c] - lane.start[s])),
-          el('td', 'sm-tl-num', formatDuration(d)),
-          el('td', 'sm-tl-num', total > 0 ? ((100 * d) / total).toFixed(1) + '%' : ''),
+        tr.append(el('td', 'sm-tl-num', '+' + format.duration(lane.start[c] - lane.start[s])),
+          el('td', 'sm-tl-num', format.duration(d)),
+          el('td', 'sm-tl-num', total > 0 ? format.share(d / total) : ''),
           sec);
         tr.onclick = () => pick({ lane: li, span: c }, true);
         t1.append(tr);
@@ -957,8 +933,8 @@
         sec.prepend(swatch(k));
         tr.append(sec,
           el('td', 'sm-tl-num', e.count.toLocaleString('en-US')),
-          el('td', 'sm-tl-num', formatDuration(e.self)),
-          el('td', 'sm-tl-num', total > 0 ? ((100 * e.self) / total).toFixed(1) + '%' : ''));
+          el('td', 'sm-tl-num', format.duration(e.self)),
+          el('td', 'sm-tl-num', total > 0 ? format.share(e.self / total) : ''));
         t2.append(tr);
       }
       deep.append(t2);
@@ -1260,7 +1236,6 @@
     hit,
     descendants,
     children,
-    formatDuration,
     tickStep,
     tickLabel,
     sectionColor,

@@ -455,7 +455,8 @@
     const tip = make('div', 'flame-tip', root);
     tip.hidden = true;
     const list = make('div', '', root);
-    const ctx = canvas.getContext('2d');
+    const surface = spanmill.canvas.surface(viewport, canvas, () => redraw());
+    const ctx = surface.ctx;
     ctx.font = FONT;
 
     let tree = null;
@@ -535,20 +536,11 @@
 
     function draw() {
       pending = 0;
-      const dpr = win.devicePixelRatio || 1;
-      const w = viewport.clientWidth;
-      const h = viewport.clientHeight;
-      if (w !== width) {
+      if (viewport.clientWidth !== width) {
         relayout();
         return;
       }
-      if (canvas.width !== Math.round(w * dpr) || canvas.height !== Math.round(h * dpr)) {
-        canvas.width = Math.round(w * dpr);
-        canvas.height = Math.round(h * dpr);
-        canvas.style.width = `${w}px`;
-        canvas.style.height = `${h}px`;
-      }
-      ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
+      const { width: w, height: h } = surface.fit();
       ctx.clearRect(0, 0, w, h);
       ctx.font = FONT;
       ctx.textBaseline = 'middle';
@@ -739,7 +731,6 @@
       }
     }
 
-    const onResize = () => redraw();
     const onScroll = () => {
       tip.hidden = true;
       redraw();
@@ -751,12 +742,6 @@
     viewport.addEventListener('scroll', onScroll);
     toggle.addEventListener('change', rebuild);
     reset.addEventListener('click', () => zoom(-1));
-    const observer = typeof win.ResizeObserver === 'function' ? new win.ResizeObserver(onResize) : null;
-    if (observer) {
-      observer.observe(viewport);
-    } else {
-      win.addEventListener('resize', onResize);
-    }
 
     const view = {
       tree: null,
@@ -772,11 +757,7 @@
         if (pending) {
           win.cancelAnimationFrame(pending);
         }
-        if (observer) {
-          observer.disconnect();
-        } else {
-          win.removeEventListener('resize', onResize);
-        }
+        surface.destroy();
         root.remove();
       },
     };

@@ -398,7 +398,9 @@
     main.append(canvas, tip);
     root.append(main, panel);
     container.appendChild(root);
-    const ctx = canvas.getContext('2d', { alpha: false });
+    // Drawn in device pixels, so that rows and gaps land on whole pixels.
+    const surface = spanmill.canvas.surface(main, canvas, schedule, { alpha: false, devicePixels: true });
+    const ctx = surface.ctx;
 
     const lanes = model.lanes;
     const sections = model.sections;
@@ -520,22 +522,6 @@
       return s < 0 ? null : { lane: r.lane, span: s };
     }
 
-    function resize() {
-      const w = main.clientWidth;
-      const h = main.clientHeight;
-      const ratio = (typeof devicePixelRatio === 'number' && devicePixelRatio) || 1;
-      if (w === cssW && h === cssH && ratio === dpr) {
-        return;
-      }
-      cssW = w;
-      cssH = h;
-      dpr = ratio;
-      canvas.width = Math.max(1, Math.round(w * dpr));
-      canvas.height = Math.max(1, Math.round(h * dpr));
-      canvas.style.width = w + 'px';
-      canvas.style.height = h + 'px';
-    }
-
     function addRect(key, x, y, w, h) {
       let b = buckets[key];
       if (!b) {
@@ -576,7 +562,7 @@
       }
       const began = performance.now();
       pending = 0;
-      resize();
+      ({ width: cssW, height: cssH, ratio: dpr } = surface.fit());
       clampView();
       const W = canvas.width;
       const H = canvas.height;
@@ -589,7 +575,6 @@
       const usPerDev = (to - from) / plotW;
       const xd = (t) => left + (t - from) / usPerDev;
 
-      ctx.setTransform(1, 0, 0, 1, 0, 0);
       ctx.fillStyle = '#ffffff';
       ctx.fillRect(0, 0, W, H);
 
@@ -1165,10 +1150,6 @@
     win.addEventListener('keydown', onKey);
     win.addEventListener('keyup', onKeyUp);
     win.addEventListener('blur', onBlur);
-    const resizer = typeof ResizeObserver === 'function' ? new ResizeObserver(schedule) : null;
-    if (resizer) {
-      resizer.observe(main);
-    }
 
     function setView(a, b) {
       from = Math.min(a, b);
@@ -1215,9 +1196,7 @@
         if (heldFrame) {
           cancelAnimationFrame(heldFrame);
         }
-        if (resizer) {
-          resizer.disconnect();
-        }
+        surface.destroy();
         win.removeEventListener('mousemove', onMove);
         win.removeEventListener('mouseup', onUp);
         win.removeEventListener('keydown', onKey);

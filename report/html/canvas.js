@@ -1,0 +1,63 @@
+// The drawing surface of the views that draw on a canvas (the timeline and
+// the flame graph): a canvas kept the size of the box it fills, in device
+// pixels so that it stays sharp on any screen, and told when that box
+// changes size.
+(function (spanmill) {
+  'use strict';
+
+  // canvas fills box; onResize() is called whenever box changes size.
+  // options.alpha false makes an opaque canvas; with options.devicePixels
+  // the context draws in device pixels, else in CSS pixels.
+  function surface(box, canvas, onResize, options = {}) {
+    const win = box.ownerDocument.defaultView;
+    const ctx = canvas.getContext('2d', { alpha: options.alpha !== false });
+    const size = { width: 0, height: 0, ratio: 1 };
+
+    // Sizes the canvas to the box as it is now and sets the context's
+    // scale; a frame calls it before it draws. Returns the box's size in
+    // CSS pixels and the device pixels per CSS pixel.
+    function fit() {
+      const cssWidth = box.clientWidth;
+      const cssHeight = box.clientHeight;
+      size.ratio = win.devicePixelRatio || 1;
+      const width = Math.max(1, Math.round(cssWidth * size.ratio));
+      const height = Math.max(1, Math.round(cssHeight * size.ratio));
+      // Setting a canvas's size clears it and its context: only on a change.
+      if (canvas.width !== width || canvas.height !== height) {
+        canvas.width = width;
+        canvas.height = height;
+      }
+      if (cssWidth !== size.width || cssHeight !== size.height) {
+        size.width = cssWidth;
+        size.height = cssHeight;
+        canvas.style.width = cssWidth + 'px';
+        canvas.style.height = cssHeight + 'px';
+      }
+      const scale = options.devicePixels ? 1 : size.ratio;
+      ctx.setTransform(scale, 0, 0, scale, 0, 0);
+      return size;
+    }
+
+    const changed = () => onResize();
+    const observer = typeof win.ResizeObserver === 'function' ? new win.ResizeObserver(changed) : null;
+    if (observer) {
+      observer.observe(box);
+    } else {
+      win.addEventListener('resize', changed);
+    }
+
+    return {
+      ctx,
+      fit,
+      destroy() {
+        if (observer) {
+          observer.disconnect();
+        } else {
+          win.removeEventListener('resize', changed);
+        }
+      },
+    };
+  }
+
+  spanmill.canvas = { surface };
+})(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

@@ -1,7 +1,7 @@
 // The drawing surface of the views that draw on a canvas (the timeline and
 // the flame graph): a canvas kept the size of the box it fills, in device
 // pixels so that it stays sharp on any screen, and told when that box
-// changes size.
+// changes size; and the page's colours for what it draws.
 (function (spanmill) {
   'use strict';
 
@@ -59,5 +59,17 @@
     };
   }
 
-  spanmill.canvas = { surface };
+  // The values of page.css's colour variables (--bg for 'bg' and so on) as
+  // they apply to element: what a canvas draws in them matches the page,
+  // light or dark.
+  function colours(element, names) {
+    const style = element.ownerDocument.defaultView.getComputedStyle(element);
+    const out = {};
+    for (const name of names) {
+      out[name] = style.getPropertyValue('--' + name).trim();
+    }
+    return out;
+  }
+
+  spanmill.canvas = { surface, colours };
 })(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

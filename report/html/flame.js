@@ -379,48 +379,10 @@
 
   // ---- the view -------------------------------------------------------
 
-  const STYLE = `
-.flame { position: relative; font: 13px system-ui, sans-serif; }
-.flame-bar { display: flex; align-items: center; gap: 12px; margin: 0 0 6px; flex-wrap: wrap; }
-.flame-bar label { display: inline-flex; align-items: center; gap: 4px; cursor: pointer; }
-.flame-hint { color: #666; font-size: 12px; }
-.flame-path { margin: 0 0 6px; font-size: 12px; overflow-wrap: anywhere; }
-.flame-path button, .flame-list button { font: inherit; background: none; border: 0; padding: 0;
-  color: #1a5fb4; cursor: pointer; text-align: left; }
-.flame-path button:hover, .flame-list button:hover { text-decoration: underline; }
-.flame-viewport { position: relative; overflow: hidden; max-height: 70vh;
-  border: 1px solid #d0d0d0; background: #fff; }
-.flame-viewport canvas { position: sticky; top: 0; display: block; outline: none; }
-.flame-viewport canvas:focus-visible { box-shadow: inset 0 0 0 2px #1a5fb4; }
-.flame-tip { position: absolute; pointer-events: none; z-index: 10; max-width: 480px;
-  background: #fff; color: #111; border: 1px solid #999; border-radius: 3px; padding: 6px 8px;
-  box-shadow: 0 2px 8px rgba(0,0,0,.18); font-size: 12px; line-height: 1.45; }
-.flame-tip b { display: block; font-weight: 600; margin-bottom: 2px; overflow-wrap: anywhere; }
-.flame-tip table { border-collapse: collapse; }
-.flame-tip td { padding: 0 10px 0 0; } .flame-tip td + td { text-align: right; }
-.flame-list { border-collapse: collapse; margin-top: 8px; font-size: 12px; }
-.flame-list caption { text-align: left; font-weight: 600; padding-bottom: 4px; }
-.flame-list th, .flame-list td { padding: 2px 10px 2px 0; text-align: right; white-space: nowrap; }
-.flame-list th:first-child, .flame-list td:first-child { text-align: left; white-space: normal; }
-.flame-list th { border-bottom: 1px solid #ccc; font-weight: 600; }
-.flame-more { color: #666; font-size: 12px; margin-top: 4px; }
-.flame-empty { color: #666; padding: 12px 0; }
-`;
-
-  function addStyle(doc) {
-    if (!doc.getElementById('spanmill-flame-style')) {
-      const style = doc.createElement('style');
-      style.id = 'spanmill-flame-style';
-      style.textContent = STYLE;
-      doc.head.appendChild(style);
-    }
-  }
-
   // Builds the view in container. options.byThread: start split by thread.
   function create(container, model, options = {}) {
     const doc = container.ownerDocument;
     const win = doc.defaultView;
-    addStyle(doc);
     const make = (tag, className, parentEl, text) => {
       const e = doc.createElement(tag);
       if (className) {

@@ -10,9 +10,10 @@
   const LIST_ROWS = 200; // rows of the text list before "and N more"
   const FONT = '12px system-ui, sans-serif'; // of the labels
 
-  // Durations and shares as the rest of the page writes them: loaded
-  // before this script in the page, required under node.
+  // What the page's scripts share: loaded before this one in the page,
+  // required under node.
   const format = spanmill.format || require('./format.js').format;
+  const ui = spanmill.ui || require('./ui.js').ui;
 
   // ---- the tree -------------------------------------------------------
 
@@ -383,19 +384,8 @@
   function create(container, model, options = {}) {
     const doc = container.ownerDocument;
     const win = doc.defaultView;
-    const make = (tag, className, parentEl, text) => {
-      const e = doc.createElement(tag);
-      if (className) {
-        e.className = className;
-      }
-      if (text !== undefined) {
-        e.textContent = text;
-      }
-      if (parentEl) {
-        parentEl.appendChild(e);
-      }
-      return e;
-    };
+    // A new element at the end of parentEl.
+    const make = (tag, className, parentEl, text) => parentEl.appendChild(ui.el(tag, className, text));
 
     const root = make('div', 'flame', container);
     const bar = make('div', 'flame-bar', root);
@@ -417,7 +407,7 @@
     const tip = make('div', 'flame-tip', root);
     tip.hidden = true;
     const list = make('div', '', root);
-    const surface = spanmill.canvas.surface(viewport, canvas, () => redraw());
+    const surface = ui.surface(viewport, canvas, () => redraw());
     const ctx = surface.ctx;
     ctx.font = FONT;
 

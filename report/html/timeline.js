@@ -5,9 +5,11 @@
 (function (spanmill) {
   'use strict';
 
-  // Durations as the rest of the page writes them: loaded before this
-  // script in the page, required under node.
+  // What the page's scripts share: loaded before this one in the page,
+  // required under node.
   const format = spanmill.format || require('./format.js').format;
+  const ui = spanmill.ui || require('./ui.js').ui;
+  const el = ui.el;
 
   // ---- time on the axis ----
 
@@ -335,17 +337,6 @@
 
   const frameTimes = [];
 
-  function el(tag, className, text) {
-    const e = document.createElement(tag);
-    if (className) {
-      e.className = className;
-    }
-    if (text !== undefined) {
-      e.textContent = text;
-    }
-    return e;
-  }
-
   // Builds the view in container and draws it. options.onSelect(lane, span)
   // is told of each selection the user makes in the view, by a click on a
   // span or in the panel (-1, -1 when one clears it), not of select() calls;
@@ -371,7 +362,7 @@
     root.append(main, panel);
     container.appendChild(root);
     // Drawn in device pixels, so that rows and gaps land on whole pixels.
-    const surface = spanmill.canvas.surface(main, canvas, schedule, { alpha: false, devicePixels: true });
+    const surface = ui.surface(main, canvas, schedule, { alpha: false, devicePixels: true });
     const ctx = surface.ctx;
 
     const lanes = model.lanes;
@@ -380,7 +371,7 @@
     const colors = sections.map((_, i) => sectionColor(i));
     // The page's colours (page.css) for what the canvas draws around the
     // spans, read once: they follow the scheme the page opened in.
-    const paint = spanmill.canvas.colours(root, ['bg', 'panel', 'line', 'fg', 'muted']);
+    const paint = ui.colours(root, ['bg', 'panel', 'line', 'fg', 'muted']);
     const names = sections.map((s) => s.name);
 
     // The whole capture: the first start to the last end. The last span of

@@ -1,9 +1,23 @@
-// The drawing surface of the views that draw on a canvas (the timeline and
-// the flame graph): a canvas kept the size of the box it fills, in device
-// pixels so that it stays sharp on any screen, and told when that box
-// changes size; and the page's colours for what it draws.
+// What the page's views build with: elements, and for the views that
+// draw on a canvas (the timeline and the flame graph) a canvas kept the
+// size of the box it fills, in device pixels so that it stays sharp on any
+// screen, told when that box changes size, and the page's colours for what
+// it draws.
 (function (spanmill) {
   'use strict';
+
+  // A new <tag class="className">text</tag>: no class where className is
+  // empty, no text where text is undefined.
+  function el(tag, className, text) {
+    const e = document.createElement(tag);
+    if (className) {
+      e.className = className;
+    }
+    if (text !== undefined) {
+      e.textContent = text;
+    }
+    return e;
+  }
 
   // canvas fills box; onResize() is called whenever box changes size.
   // options.alpha false makes an opaque canvas; with options.devicePixels
@@ -71,5 +85,5 @@
     return out;
   }
 
-  spanmill.canvas = { surface, colours };
+  spanmill.ui = { el, surface, colours };
 })(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

@@ -1,8 +1,7 @@
-// What the page's views build with: elements, and for the views that
-// draw on a canvas (the timeline and the flame graph) a canvas kept the
-// size of the box it fills, in device pixels so that it stays sharp on any
-// screen, told when that box changes size, and the page's colours for what
-// it draws.
+// What the page's views are built with: el() makes their elements; for
+// the views that draw on a canvas (the timeline and the flame graph),
+// surface() keeps the canvas the size of its box in device pixels, so that
+// it stays sharp on any screen, and colours() gives them page.css's colours.
 (function (spanmill) {
   'use strict';
 

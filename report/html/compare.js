@@ -6,6 +6,11 @@
 (function (spanmill) {
   'use strict';
 
+  // What the page's scripts share: loaded before this one in the page,
+  // required under node.
+  const format = spanmill.format || require('./format.js').format;
+  const ui = spanmill.ui || require('./ui.js').ui;
+
   // Half away from zero, as C++'s std::round.
   const roundAway = (x) => Math.sign(x) * Math.round(Math.abs(x));
 
@@ -52,7 +57,7 @@
     const places = dotPlaces(before, after);
     const title = document.createElementNS(svgNs, 'title');
     title.textContent = 'run medians, before (top) and after (bottom): ' +
-      places.low + ' us to ' + places.high + ' us';
+      format.duration(places.low) + ' to ' + format.duration(places.high);
     svg.appendChild(title);
     const side = (values, y, cls) => {
       for (const p of values) {
@@ -71,32 +76,25 @@
 
   function create(container, model) {
     const comparison = model.meta.comparison;
-    const bar = document.createElement('div');
-    bar.className = 'bar';
-    const label = document.createElement('label');
-    label.textContent = 'Fail above ';
-    const threshold = document.createElement('input');
+    const bar = ui.el('div', 'bar');
+    const label = ui.el('label', '', 'Fail above ');
+    const threshold = ui.el('input');
     threshold.type = 'number';
     threshold.min = '0';
     threshold.step = '0.5';
     threshold.value = String(comparison.fail_above_pct);
     threshold.id = 'threshold';
     label.append(threshold, ' %');
-    const outcome = document.createElement('output');
+    const outcome = ui.el('output');
     outcome.id = 'gate';
     bar.append(label, outcome);
-    const runs = document.createElement('p');
-    runs.className = 'count';
-    runs.textContent = comparison.before.length + ' runs before, ' + comparison.after.length +
-      ' after, at alpha ' + comparison.diff.alpha + '. "~": not significant.';
-    const table = document.createElement('table');
+    const runs = ui.el('p', 'count', comparison.before.length + ' runs before, ' + comparison.after.length +
+      ' after, at alpha ' + comparison.diff.alpha + '. "~": not significant.');
+    const table = ui.el('table', 'numbers');
     table.id = 'comparison-table';
-    table.className = 'numbers';
     const head = table.createTHead().insertRow();
     for (const text of ['section', 'runs', 'median', 'change', 'interval', 'p', 'run medians']) {
-      const th = document.createElement('th');
-      th.textContent = text;
-      head.appendChild(th);
+      head.appendChild(ui.el('th', '', text));
     }
     const body = table.createTBody();
     const trs = comparison.diff.rows.map((row, i) => {

@@ -7,8 +7,13 @@
 
   const ROW = 18; // css px of a row of frames
   const MIN_WIDTH = 1; // css px: narrower frames are left to their parent
-  const LIST_ROWS = 200;
-  const FONT = '12px system-ui, sans-serif'; // of the labels // rows of the text list before "and N more"
+  const LIST_ROWS = 200; // rows of the text list before "and N more"
+  const FONT = '12px system-ui, sans-serif'; // of the labels
+
+  // What the page's scripts share: loaded before this one in the page,
+  // required under node.
+  const format = spanmill.format || require('./format.js').format;
+  const ui = spanmill.ui || require('./ui.js').ui;
 
   // ---- the tree -------------------------------------------------------
 
@@ -357,36 +362,6 @@
     return f && f.depth === depth && x >= f.x && x < f.x + f.width ? f : null;
   }
 
-  // ---- text -----------------------------------------------------------
-
-  // printf's "%.Nf" of value: toFixed, but for an exact tie, which printf
-  // sends to the even digit where toFixed goes away from 0. 25 more digits
-  // tell a tie from a near one for any value a report holds.
-  function fixed(value, digits) {
-    const exact = Math.abs(value).toFixed(digits + 25);
-    const cut = exact.length - 25;
-    if (/^50*$/.test(exact.slice(cut)) && Number(exact[cut - 1]) % 2 === 0) {
-      return (value < 0 ? '-' : '') + exact.slice(0, cut);
-    }
-    return value.toFixed(digits);
-  }
-
-  // A duration in microseconds as spanmill-report writes one.
-  function durationText(micros) {
-    const size = Math.abs(micros);
-    if (size < 1000) {
-      return Number.isInteger(micros) ? `${micros} us` : `${fixed(micros, 1)} us`;
-    }
-    if (size < 1e6) {
-      return `${fixed(micros / 1e3, 3)} ms`;
-    }
-    return `${fixed(micros / 1e6, 3)} s`;
-  }
-
-  function shareText(share) {
-    return `${fixed(share * 100, 1)}%`;
-  }
-
   // ---- colours --------------------------------------------------------
 
   // A warm colour of its own for each section, the same on every draw.
@@ -405,61 +380,12 @@
 
   // ---- the view -------------------------------------------------------
 
-  const STYLE = `
-.flame { position: relative; font: 13px system-ui, sans-serif; }
-.flame-bar { display: flex; align-items: center; gap: 12px; margin: 0 0 6px; flex-wrap: wrap; }
-.flame-bar label { display: inline-flex; align-items: center; gap: 4px; cursor: pointer; }
-.flame-hint { color: #666; font-size: 12px; }
-.flame-path { margin: 0 0 6px; font-size: 12px; overflow-wrap: anywhere; }
-.flame-path button, .flame-list button { font: inherit; background: none; border: 0; padding: 0;
-  color: #1a5fb4; cursor: pointer; text-align: left; }
-.flame-path button:hover, .flame-list button:hover { text-decoration: underline; }
-.flame-viewport { position: relative; overflow: hidden; max-height: 70vh;
-  border: 1px solid #d0d0d0; background: #fff; }
-.flame-viewport canvas { position: sticky; top: 0; display: block; outline: none; }
-.flame-viewport canvas:focus-visible { box-shadow: inset 0 0 0 2px #1a5fb4; }
-.flame-tip { position: absolute; pointer-events: none; z-index: 10; max-width: 480px;
-  background: #fff; color: #111; border: 1px solid #999; border-radius: 3px; padding: 6px 8px;
-  box-shadow: 0 2px 8px rgba(0,0,0,.18); font-size: 12px; line-height: 1.45; }
-.flame-tip b { display: block; font-weight: 600; margin-bottom: 2px; overflow-wrap: anywhere; }
-.flame-tip table { border-collapse: collapse; }
-.flame-tip td { padding: 0 10px 0 0; } .flame-tip td + td { text-align: right; }
-.flame-list { border-collapse: collapse; margin-top: 8px; font-size: 12px; }
-.flame-list caption { text-align: left; font-weight: 600; padding-bottom: 4px; }
-.flame-list th, .flame-list td { padding: 2px 10px 2px 0; text-align: right; white-space: nowrap; }
-.flame-list th:first-child, .flame-list td:first-child { text-align: left; white-space: normal; }
-.flame-list th { border-bottom: 1px solid #ccc; font-weight: 600; }
-.flame-more { color: #666; font-size: 12px; margin-top: 4px; }
-.flame-empty { color: #666; padding: 12px 0; }
-`;
-
-  function addStyle(doc) {
-    if (!doc.getElementById('spanmill-flame-style')) {
-      const style = doc.createElement('style');
-      style.id = 'spanmill-flame-style';
-      style.textContent = STYLE;
-      doc.head.appendChild(style);
-    }
-  }
-
   // Builds the view in container. options.byThread: start split by thread.
   function create(container, model, options = {}) {
     const doc = container.ownerDocument;
     const win = doc.defaultView;
-    addStyle(doc);
-    const make = (tag, className, parentEl, text) => {
-      const e = doc.createElement(tag);
-      if (className) {
-        e.className = className;
-      }
-      if (text !== undefined) {
-        e.textContent = text;
-      }
-      if (parentEl) {
-        parentEl.appendChild(e);
-      }
-      return e;
-    };
+    // A new element at the end of parentEl.
+    const make = (tag, className, parentEl, text) => parentEl.appendChild(ui.el(tag, className, text));
 
     const root = make('div', 'flame', container);
     const bar = make('div', 'flame-bar', root);
@@ -481,7 +407,8 @@
     const tip = make('div', 'flame-tip', root);
     tip.hidden = true;
     const list = make('div', '', root);
-    const ctx = canvas.getContext('2d');
+    const surface = ui.surface(viewport, canvas, () => redraw());
+    const ctx = surface.ctx;
     ctx.font = FONT;
 
     let tree = null;
@@ -561,20 +488,11 @@
 
     function draw() {
       pending = 0;
-      const dpr = win.devicePixelRatio || 1;
-      const w = viewport.clientWidth;
-      const h = viewport.clientHeight;
-      if (w !== width) {
+      if (viewport.clientWidth !== width) {
         relayout();
         return;
       }
-      if (canvas.width !== Math.round(w * dpr) || canvas.height !== Math.round(h * dpr)) {
-        canvas.width = Math.round(w * dpr);
-        canvas.height = Math.round(h * dpr);
-        canvas.style.width = `${w}px`;
-        canvas.style.height = `${h}px`;
-      }
-      ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
+      const { width: w, height: h } = surface.fit();
       ctx.clearRect(0, 0, w, h);
       ctx.font = FONT;
       ctx.textBaseline = 'middle';
@@ -615,9 +533,9 @@
     function numbers(node) {
       return [
         ['spans', String(tree.spans[node])],
-        ['total', durationText(tree.total[node])],
-        ['self', durationText(tree.self[node])],
-        ['share', shareText(tree.share(node))],
+        ['total', format.duration(tree.total[node])],
+        ['self', format.duration(tree.self[node])],
+        ['share', format.share(tree.share(node))],
       ];
     }
 
@@ -765,7 +683,6 @@
       }
     }
 
-    const onResize = () => redraw();
     const onScroll = () => {
       tip.hidden = true;
       redraw();
@@ -777,12 +694,6 @@
     viewport.addEventListener('scroll', onScroll);
     toggle.addEventListener('change', rebuild);
     reset.addEventListener('click', () => zoom(-1));
-    const observer = typeof win.ResizeObserver === 'function' ? new win.ResizeObserver(onResize) : null;
-    if (observer) {
-      observer.observe(viewport);
-    } else {
-      win.addEventListener('resize', onResize);
-    }
 
     const view = {
       tree: null,
@@ -798,11 +709,7 @@
         if (pending) {
           win.cancelAnimationFrame(pending);
         }
-        if (observer) {
-          observer.disconnect();
-        } else {
-          win.removeEventListener('resize', onResize);
-        }
+        surface.destroy();
         root.remove();
       },
     };
@@ -810,5 +717,5 @@
     return view;
   }
 
-  spanmill.flame = { build, layout, hit, create, durationText, shareText, colourOf, ROW, MIN_WIDTH };
+  spanmill.flame = { build, layout, hit, create, colourOf, ROW, MIN_WIDTH };
 })(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

@@ -28,8 +28,7 @@
   function timelineWithSearch(box, model) {
     const { input: search, count } = spanmill.summary.searchBar('Highlight sections by name');
     search.id = 'timeline-search';
-    const lanes = document.createElement('div');
-    lanes.className = 'lanes';
+    const lanes = spanmill.ui.el('div', 'lanes');
     box.append(search.parentNode, lanes);
     const view = spanmill.timeline.create(lanes, model, {});
     search.addEventListener('input', () => {

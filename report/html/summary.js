@@ -4,6 +4,9 @@
 (function (spanmill) {
   'use strict';
 
+  // Loaded before this script in the page, required under node.
+  const { el } = spanmill.ui || require('./ui.js').ui;
+
   const heads = ['section', 'spans', 'total', 'self', 'mean', 'min', 'median', 'p95', 'max', 'share'];
 
   // The rows' order for a column (0 the section, then the figures) and
@@ -33,15 +36,12 @@
 
   // A bar with a search box over section names and a count beside it.
   function searchBar(label) {
-    const bar = document.createElement('div');
-    bar.className = 'bar';
-    const input = document.createElement('input');
+    const bar = el('div', 'bar');
+    const input = el('input', 'filter');
     input.type = 'search';
-    input.className = 'filter';
     input.placeholder = label;
     input.setAttribute('aria-label', label);
-    const count = document.createElement('span');
-    count.className = 'count';
+    const count = el('span', 'count');
     bar.append(input, count);
     return { input, count };
   }
@@ -50,17 +50,15 @@
     const summary = model.meta.summary;
     const sections = model.sections;
     const { input: filter, count } = searchBar('Filter sections by name');
-    const table = document.createElement('table');
+    const table = el('table', 'numbers');
     table.id = 'summary-table';
-    table.className = 'numbers';
     const headRow = table.createTHead().insertRow();
     const body = table.createTBody();
     let column = 2;
     let descending = true;
     heads.forEach((head, c) => {
-      const cell = document.createElement('th');
-      const button = document.createElement('button');
-      button.textContent = head;
+      const cell = el('th');
+      const button = el('button', '', head);
       button.addEventListener('click', () => {
         descending = c === column ? !descending : c !== 0;
         column = c;
@@ -71,15 +69,8 @@
     });
     // Rows are made once and only reordered, hidden or shown.
     const trs = summary.rows.map((row) => {
-      const tr = document.createElement('tr');
-      const name = document.createElement('td');
-      name.textContent = sections[row.section].text;
-      tr.appendChild(name);
-      for (const text of row.cells) {
-        const td = document.createElement('td');
-        td.textContent = text;
-        tr.appendChild(td);
-      }
+      const tr = el('tr');
+      tr.append(el('td', '', sections[row.section].text), ...row.cells.map((text) => el('td', '', text)));
       return tr;
     });
     function fill() {

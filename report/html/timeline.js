@@ -5,36 +5,13 @@
 (function (spanmill) {
   'use strict';
 
-  // ---- time as text ----
+  // What the page's scripts share: loaded before this one in the page,
+  // required under node.
+  const format = spanmill.format || require('./format.js').format;
+  const ui = spanmill.ui || require('./ui.js').ui;
+  const el = ui.el;
 
-  // x with the given number of decimals, rounded as printf rounds, so that a
-  // duration reads here as it does in the summary table: toFixed rounds an
-  // exact half away from zero, printf to even.
-  function fixed(x, digits) {
-    const half = Math.pow(2, digits + 1);  // exact halves are odd multiples of 1 / half
-    const scaled = Math.abs(x) * half;
-    if (Number.isInteger(scaled) && scaled % 2 === 1 && scaled < 2 ** 50) {
-      const pow = Math.pow(10, digits);
-      let units = Math.floor(Math.abs(x) * pow);
-      units += units % 2;
-      let text = String(units).padStart(digits + 1, '0');
-      text = text.slice(0, text.length - digits) + (digits ? '.' + text.slice(text.length - digits) : '');
-      return (x < 0 ? '-' : '') + text;
-    }
-    return x.toFixed(digits);
-  }
-
-  // "850 us", "12.5 us", "3.204 ms", "1.250 s".
-  function formatDuration(us) {
-    const size = Math.abs(us);
-    if (size < 1000) {
-      return (Number.isInteger(us) ? String(us === 0 ? 0 : us) : fixed(us, 1)) + ' us';
-    }
-    if (size < 1e6) {
-      return fixed(us / 1e3, 3) + ' ms';
-    }
-    return fixed(us / 1e6, 3) + ' s';
-  }
+  // ---- time on the axis ----
 
   // The distance between axis ticks: 1, 2 or 5 times a power of ten
   // microseconds, the smallest at least minPixels apart.
@@ -48,12 +25,13 @@
     return step;
   }
 
-  // A tick's label: in the unit that the view's far end needs (so that all
-  // labels of one view share it), with as many decimals as the step needs.
+  // A tick's label: in the unit a duration as long as the view's far end
+  // is written in (so that all labels of one view share it), with as many
+  // decimals as the step needs.
   function tickLabel(t, step, farEnd) {
-    const unit = farEnd >= 1e6 ? [1e6, ' s'] : farEnd >= 1e3 ? [1e3, ' ms'] : [1, ' us'];
-    const digits = Math.min(9, Math.max(0, Math.ceil(Math.log10(unit[0] / step) - 1e-9)));
-    return (t / unit[0]).toFixed(digits) + unit[1];
+    const unit = format.unitOf(farEnd);
+    const digits = Math.min(9, Math.max(0, Math.ceil(Math.log10(unit.scale / step) - 1e-9)));
+    return (t / unit.scale).toFixed(digits) + ' ' + unit.name;
   }
 
   // ---- rows of spans ----
@@ -332,16 +310,13 @@
     return level.subarray(first(range.from), first(range.to));
   }
 
-  // A section's colours, stable by its index: hues a golden angle apart,
-  // light enough for dark text; and the faded one for spans not highlighted.
+  // A section's colour, stable by its index: hues a golden angle apart,
+  // light enough for dark text in either colour scheme.
   function sectionColor(index) {
     const hue = (index * 137.508 + 200) % 360;
     const sat = 58 + (index % 3) * 8;
     const light = 70 + ((index >> 2) % 3) * 4;
-    return {
-      fill: 'hsl(' + hue.toFixed(1) + ',' + sat + '%,' + light + '%)',
-      faded: 'hsl(' + hue.toFixed(1) + ',18%,91%)',
-    };
+    return 'hsl(' + hue.toFixed(1) + ',' + sat + '%,' + light + '%)';
   }
 
   // ---- the view ----
@@ -354,43 +329,13 @@
   const BAR = 10;          // vertical scrollbar at the right
   const FONT = '11px system-ui, -apple-system, "Segoe UI", sans-serif';
   const BOLD = 'bold 11px system-ui, -apple-system, "Segoe UI", sans-serif';
+  const INK = '#1b1f27';   // names on the spans' light colours
+  // The opacity of spans outside a highlight and of their names: drawn
+  // see-through, they fade towards the background in either scheme.
+  const FADED = 0.3;
+  const FADED_TEXT = 0.55;
 
   const frameTimes = [];
-
-  const STYLE = `
-.sm-tl { display: flex; flex-direction: column; height: 100%; min-height: 120px; font: 12px system-ui, sans-serif; color: #1d2330; }
-.sm-tl-main { position: relative; flex: 1 1 auto; min-height: 80px; overflow: hidden; outline: none; }
-.sm-tl-main canvas { position: absolute; left: 0; top: 0; display: block; cursor: default; }
-.sm-tl-main canvas.sm-tl-drag { cursor: grabbing; }
-.sm-tl-tip { position: absolute; pointer-events: none; display: none; max-width: 420px; padding: 6px 8px; background: rgba(255,255,255,.97); border: 1px solid #b9c0cc; border-radius: 4px; box-shadow: 0 2px 8px rgba(0,0,0,.15); white-space: nowrap; z-index: 2; }
-.sm-tl-tip b { display: block; overflow: hidden; text-overflow: ellipsis; }
-.sm-tl-tip .sm-tl-loc { color: #5a6272; overflow: hidden; text-overflow: ellipsis; }
-.sm-tl-tip table, .sm-tl-panel table { border-collapse: collapse; }
-.sm-tl-tip td { padding: 0 10px 0 0; }
-.sm-tl-tip td:last-child, .sm-tl-panel td.sm-tl-num { text-align: right; font-variant-numeric: tabular-nums; }
-.sm-tl-panel { flex: 0 0 auto; max-height: 38%; overflow: auto; border-top: 1px solid #c6ccd6; padding: 6px 8px; background: #fafbfc; }
-.sm-tl-panel[hidden] { display: none; }
-.sm-tl-head { display: flex; gap: 12px; align-items: baseline; flex-wrap: wrap; margin-bottom: 4px; }
-.sm-tl-head .sm-tl-close { margin-left: auto; cursor: pointer; border: none; background: none; font-size: 14px; color: #5a6272; }
-.sm-tl-cols { display: flex; gap: 24px; flex-wrap: wrap; align-items: flex-start; }
-.sm-tl-panel h4 { margin: 6px 0 2px; font-size: 12px; }
-.sm-tl-panel td, .sm-tl-panel th { padding: 1px 8px 1px 0; text-align: left; white-space: nowrap; }
-.sm-tl-panel th { font-weight: 600; color: #5a6272; }
-.sm-tl-panel tr.sm-tl-child { cursor: pointer; }
-.sm-tl-panel tr.sm-tl-child:hover { background: #e6ecf5; }
-.sm-tl-swatch { display: inline-block; width: 9px; height: 9px; margin-right: 5px; border-radius: 2px; vertical-align: -1px; }
-`;
-
-  function el(tag, className, text) {
-    const e = document.createElement(tag);
-    if (className) {
-      e.className = className;
-    }
-    if (text !== undefined) {
-      e.textContent = text;
-    }
-    return e;
-  }
 
   // Builds the view in container and draws it. options.onSelect(lane, span)
   // is told of each selection the user makes in the view, by a click on a
@@ -406,12 +351,6 @@
   function create(container, model, options) {
     options = options || {};
     const doc = container.ownerDocument;
-    if (!doc.getElementById('sm-tl-style')) {
-      const style = el('style');
-      style.id = 'sm-tl-style';
-      style.textContent = STYLE;
-      doc.head.appendChild(style);
-    }
     const root = el('div', 'sm-tl');
     const main = el('div', 'sm-tl-main');
     main.tabIndex = 0;
@@ -422,12 +361,17 @@
     main.append(canvas, tip);
     root.append(main, panel);
     container.appendChild(root);
-    const ctx = canvas.getContext('2d', { alpha: false });
+    // Drawn in device pixels, so that rows and gaps land on whole pixels.
+    const surface = ui.surface(main, canvas, schedule, { alpha: false, devicePixels: true });
+    const ctx = surface.ctx;
 
     const lanes = model.lanes;
     const sections = model.sections;
     const lanesLevels = lanes.map(levels);
     const colors = sections.map((_, i) => sectionColor(i));
+    // The page's colours (page.css) for what the canvas draws around the
+    // spans, read once: they follow the scheme the page opened in.
+    const paint = ui.colours(root, ['bg', 'panel', 'line', 'fg', 'muted']);
     const names = sections.map((s) => s.name);
 
     // The whole capture: the first start to the last end. The last span of
@@ -544,22 +488,6 @@
       return s < 0 ? null : { lane: r.lane, span: s };
     }
 
-    function resize() {
-      const w = main.clientWidth;
-      const h = main.clientHeight;
-      const ratio = (typeof devicePixelRatio === 'number' && devicePixelRatio) || 1;
-      if (w === cssW && h === cssH && ratio === dpr) {
-        return;
-      }
-      cssW = w;
-      cssH = h;
-      dpr = ratio;
-      canvas.width = Math.max(1, Math.round(w * dpr));
-      canvas.height = Math.max(1, Math.round(h * dpr));
-      canvas.style.width = w + 'px';
-      canvas.style.height = h + 'px';
-    }
-
     function addRect(key, x, y, w, h) {
       let b = buckets[key];
       if (!b) {
@@ -600,7 +528,7 @@
       }
       const began = performance.now();
       pending = 0;
-      resize();
+      ({ width: cssW, height: cssH, ratio: dpr } = surface.fit());
       clampView();
       const W = canvas.width;
       const H = canvas.height;
@@ -613,13 +541,12 @@
       const usPerDev = (to - from) / plotW;
       const xd = (t) => left + (t - from) / usPerDev;
 
-      ctx.setTransform(1, 0, 0, 1, 0, 0);
-      ctx.fillStyle = '#ffffff';
+      ctx.fillStyle = paint.bg;
       ctx.fillRect(0, 0, W, H);
 
       // Grid lines under the spans.
       const step = tickStep((to - from) / plotWidth(), 90);
-      ctx.fillStyle = '#eef0f4';
+      ctx.fillStyle = paint.panel;
       for (let t = Math.ceil(from / step) * step; t <= to; t += step) {
         ctx.fillRect(Math.round(xd(t)), top, Math.max(1, Math.floor(px)), H - top);
       }
@@ -694,8 +621,8 @@
       for (const key of used) {
         const b = buckets[key];
         const n = bucketLength[key];
-        const c = colors[key >> 1];
-        ctx.fillStyle = key & 1 ? c.faded : c.fill;
+        ctx.fillStyle = colors[key >> 1];
+        ctx.globalAlpha = key & 1 ? FADED : 1;
         ctx.beginPath();
         for (let i = 0; i < n; i += 4) {
           ctx.rect(b[i], b[i + 1], b[i + 2], b[i + 3]);
@@ -703,26 +630,30 @@
         ctx.fill();
         bucketLength[key] = 0;
       }
+      ctx.globalAlpha = 1;
 
       // Section names in spans wide enough for a few letters; fillText's
       // width limit keeps a misjudged one inside its span.
       ctx.textBaseline = 'middle';
-      let current = '';
+      let current = -1;
       for (let i = 0; i < labels.length; i += 5) {
         const x = Math.max(labels[i], left) + 3 * px;
         const room = labels[i] + labels[i + 2] - x - 3 * px;
         if (room < 3 * charW) {
           continue;
         }
-        const style = labels[i + 4] ? '#a3a9b4' : '#1b1f27';
-        if (style !== current) {
-          ctx.fillStyle = current = style;
+        const faded = labels[i + 4];
+        if (faded !== current) {
+          current = faded;
+          ctx.fillStyle = faded ? paint.muted : INK;
+          ctx.globalAlpha = faded ? FADED_TEXT : 1;
         }
         const name = names[labels[i + 3]];
         const fit = Math.floor(room / charW);
         const text = name.length <= fit ? name : name.slice(0, Math.max(1, fit - 1)) + '\u2026';
         ctx.fillText(text, x, labels[i + 1] + rowH / 2, room);
       }
+      ctx.globalAlpha = 1;
 
       // The selected span, outlined.
       if (selected) {
@@ -732,33 +663,33 @@
         const x0 = Math.max(xd(lane.start[selected.span]), left - 3);
         const x1 = Math.min(Math.max(xd(lane.end[selected.span]), x0 + px), right + 3);
         ctx.lineWidth = 2 * px;
-        ctx.strokeStyle = '#111827';
+        ctx.strokeStyle = paint.fg;
         ctx.strokeRect(x0, y, x1 - x0, rowH - px);
       }
 
       // Gutter: lane titles and group headers, over anything drawn under.
-      ctx.fillStyle = '#f4f6f9';
+      ctx.fillStyle = paint.panel;
       ctx.fillRect(0, top, left, H - top);
-      ctx.fillStyle = '#d5dae2';
+      ctx.fillStyle = paint.line;
       ctx.fillRect(left - px, top, px, H - top);
       for (let i = firstRow; i < rows.length && rows[i].y < yBottom; i++) {
         const row = rows[i];
         const y = (row.y - scrollY) * px + top;
         if (row.lane < 0) {
-          ctx.fillStyle = '#e3e8f0';
+          ctx.fillStyle = paint.line;
           ctx.fillRect(0, y, W, GROUP * px);
-          ctx.fillStyle = '#1b1f27';
+          ctx.fillStyle = paint.fg;
           ctx.font = BOLD.replace('11px', 11 * px + 'px');
           ctx.fillText(row.group, 8 * px, y + (GROUP * px) / 2, W - 16 * px);
         } else {
           const lane = lanes[row.lane];
-          ctx.fillStyle = '#e1e5eb';
+          ctx.fillStyle = paint.line;
           ctx.fillRect(0, y + row.h * px - (LANE_GAP / 2) * px, W, px);
           ctx.font = FONT.replace('11px', 11 * px + 'px');
-          ctx.fillStyle = '#1b1f27';
+          ctx.fillStyle = paint.fg;
           ctx.fillText(lane.title, 8 * px, y + rowH / 2, left - 14 * px);
           if (row.h >= 2 * ROW + LANE_GAP) {
-            ctx.fillStyle = '#6b7280';
+            ctx.fillStyle = paint.muted;
             ctx.fillText(lane.count.toLocaleString('en-US') + ' spans', 8 * px, y + rowH * 1.5, left - 14 * px);
           }
         }
@@ -766,11 +697,11 @@
 
       // Time axis.
       ctx.font = FONT.replace('11px', 11 * px + 'px');
-      ctx.fillStyle = '#f4f6f9';
+      ctx.fillStyle = paint.panel;
       ctx.fillRect(0, 0, W, top);
-      ctx.fillStyle = '#c6ccd6';
+      ctx.fillStyle = paint.line;
       ctx.fillRect(0, top - px, W, px);
-      ctx.fillStyle = '#3b4252';
+      ctx.fillStyle = paint.fg;
       ctx.textBaseline = 'middle';
       for (let t = Math.ceil(from / step) * step; t <= to; t += step) {
         const x = Math.round(xd(t));
@@ -780,17 +711,17 @@
           ctx.fillText(label, x + 3 * px, top / 2 - 2 * px);
         }
       }
-      ctx.fillStyle = '#f4f6f9';
+      ctx.fillStyle = paint.panel;
       ctx.fillRect(0, 0, left, top - px);
-      ctx.fillStyle = '#3b4252';
-      ctx.fillText(formatDuration(to - from) + ' shown', 8 * px, top / 2 - 2 * px, left - 12 * px);
+      ctx.fillStyle = paint.fg;
+      ctx.fillText(format.duration(to - from) + ' shown', 8 * px, top / 2 - 2 * px, left - 12 * px);
 
       // Scrollbar, when the lanes do not fit.
       const bar = scrollBar();
-      ctx.fillStyle = '#f4f6f9';
+      ctx.fillStyle = paint.panel;
       ctx.fillRect(right, top, W - right, H - top);
       if (bar) {
-        ctx.fillStyle = '#b3bac6';
+        ctx.fillStyle = paint.muted;
         ctx.fillRect(right + 2 * px, top + bar.y * px, (BAR - 4) * px, bar.h * px);
       }
 
@@ -849,9 +780,9 @@
       }
       const table = el('table');
       for (const [k, v] of [
-        ['start', formatDuration(lane.start[s])],
-        ['duration', formatDuration(lane.duration ? lane.duration[s] : lane.end[s] - lane.start[s])],
-        ['self', formatDuration(lane.self[s])],
+        ['start', format.duration(lane.start[s])],
+        ['duration', format.duration(lane.duration ? lane.duration[s] : lane.end[s] - lane.start[s])],
+        ['self', format.duration(lane.self[s])],
         ['thread', lane.title],
       ]) {
         const tr = el('tr');
@@ -868,7 +799,7 @@
 
     function swatch(section) {
       const sw = el('span', 'sm-tl-swatch');
-      sw.style.background = colors[section].fill;
+      sw.style.background = colors[section];
       return sw;
     }
 
@@ -890,9 +821,9 @@
       close.onclick = () => pick(null);
       head.append(name,
         el('span', '', lane.title),
-        el('span', '', 'start ' + formatDuration(lane.start[s])),
-        el('span', '', 'duration ' + formatDuration(total)),
-        el('span', '', 'self ' + formatDuration(lane.self[s])),
+        el('span', '', 'start ' + format.duration(lane.start[s])),
+        el('span', '', 'duration ' + format.duration(total)),
+        el('span', '', 'self ' + format.duration(lane.self[s])),
         close);
       panel.append(head);
 
@@ -920,9 +851,9 @@
         const d = lane.end[c] - lane.start[c];
         const sec = el('td', '', sections[lane.section[c]].name);
         sec.prepend(swatch(lane.section[c]));
-        tr.append(el('td', 'sm-tl-num', '+' + formatDuration(lane.start[c] - lane.start[s])),
-          el('td', 'sm-tl-num', formatDuration(d)),
-          el('td', 'sm-tl-num', total > 0 ? ((100 * d) / total).toFixed(1) + '%' : ''),
+        tr.append(el('td', 'sm-tl-num', '+' + format.duration(lane.start[c] - lane.start[s])),
+          el('td', 'sm-tl-num', format.duration(d)),
+          el('td', 'sm-tl-num', total > 0 ? format.share(d / total) : ''),
           sec);
         tr.onclick = () => pick({ lane: li, span: c }, true);
         t1.append(tr);
@@ -957,8 +888,8 @@
         sec.prepend(swatch(k));
         tr.append(sec,
           el('td', 'sm-tl-num', e.count.toLocaleString('en-US')),
-          el('td', 'sm-tl-num', formatDuration(e.self)),
-          el('td', 'sm-tl-num', total > 0 ? ((100 * e.self) / total).toFixed(1) + '%' : ''));
+          el('td', 'sm-tl-num', format.duration(e.self)),
+          el('td', 'sm-tl-num', total > 0 ? format.share(e.self / total) : ''));
         t2.append(tr);
       }
       deep.append(t2);
@@ -1189,10 +1120,6 @@
     win.addEventListener('keydown', onKey);
     win.addEventListener('keyup', onKeyUp);
     win.addEventListener('blur', onBlur);
-    const resizer = typeof ResizeObserver === 'function' ? new ResizeObserver(schedule) : null;
-    if (resizer) {
-      resizer.observe(main);
-    }
 
     function setView(a, b) {
       from = Math.min(a, b);
@@ -1239,9 +1166,7 @@
         if (heldFrame) {
           cancelAnimationFrame(heldFrame);
         }
-        if (resizer) {
-          resizer.disconnect();
-        }
+        surface.destroy();
         win.removeEventListener('mousemove', onMove);
         win.removeEventListener('mouseup', onUp);
         win.removeEventListener('keydown', onKey);
@@ -1260,7 +1185,6 @@
     hit,
     descendants,
     children,
-    formatDuration,
     tickStep,
     tickLabel,
     sectionColor,

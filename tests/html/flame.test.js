@@ -131,11 +131,3 @@ test('hit', () => {
     assert.equal(f && small.text(f.node), want, `${x} on row ${depth}`);
   }
 });
-
-test('durations and shares as the report writes them', () => {
-  for (const [micros, want] of [[0, '0 us'], [999, '999 us'], [2.5, '2.5 us'], [0.25, '0.2 us'], [-3, '-3 us'],
-    [1000, '1.000 ms'], [1234567, '1.235 s'], [999999.5, '1000.000 ms'], [1062.5, '1.062 ms']]) {
-    assert.equal(flame.durationText(micros), want);
-  }
-  assert.deepEqual([0.5, 1 / 3, 0.00125].map(flame.shareText), ['50.0%', '33.3%', '0.1%']);
-});

@@ -10,6 +10,7 @@ const path = require('node:path');
 const zlib = require('node:zlib');
 const { nesting } = require('../../report/html/nesting.js');
 const { data } = require('../../report/html/data.js');
+const { format } = require('../../report/html/format.js');
 
 const reporter = process.env.SPANMILL_REPORT;
 const examples = path.join(__dirname, '../../examples');
@@ -57,6 +58,13 @@ test('the spans of the examples give summary numbers', { skip }, async () => {
   const table = execFileSync(reporter, ['summary', ...files]).toString().split('\n')[1];
   const first = model.meta.summary.rows[0];
   assert.strictEqual(table.replace(/ {2,}/g, '|'), [model.sections[first.section].text, ...first.cells].join('|'));
+  // The views write durations as the table does (the mean and share are
+  // left out: their figures are rounded to thousandths).
+  for (const row of model.meta.summary.rows) {
+    for (const k of [1, 2, 4, 5, 6, 7]) {
+      assert.strictEqual(format.duration(row.figures[k]), row.cells[k], model.sections[row.section].text);
+    }
+  }
 });
 
 test('a damaged page says so', { skip }, async () => {

@@ -1188,6 +1188,7 @@
     tickStep,
     tickLabel,
     sectionColor,
+    FADED,
     frameTimes,
   };
 })(typeof module === 'object' ? module.exports : (globalThis.spanmill = globalThis.spanmill || {}));

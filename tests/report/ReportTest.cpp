@@ -404,6 +404,16 @@ TEST_F(ReportCommand, TreeOptions) {
       "tid 9919      9  3.228 ms  0 us  37.6%\n"
       "tid 9921      4  1.956 ms  0 us  22.8%\n",
       report({"tree", "--by-thread", "--depth", "1", converted}).out);
+  // A path exactly at the minimum share is shown.
+  const std::string halves = this->path("halves.json");
+  writeFile(halves,
+            "{\"sections\":[\"a\",\"b\"],\"pc\":[[\"\",0],[\"\",1]],\"threads\":{\"1\":{"
+            "\"trace\":[[0,1000,0],[0.002,1000,1]]}}}");
+  EXPECT_EQ(
+      "path  spans     total      self  share\n"
+      "a         1  1.000 ms  1.000 ms  50.0%\n"
+      "b         1  1.000 ms  1.000 ms  50.0%\n",
+      report({"tree", "--min-share", "50", halves}).out);
   EXPECT_EQ(2, report({"tree", "--min-share", "101", converted}).exitStatus);
   EXPECT_EQ(0, report({"tree", "--min-share", "0", converted}).exitStatus);
 }

@@ -88,6 +88,26 @@ bool resultFollows(std::string_view call, size_t close) {
          call[equals + 1] == ' ';
 }
 
+// The last position at or before `at` that is not a blank, or 0. strace
+// pads results to a column, so there may be dozens: eight are looked at in
+// one step, and the first that is no blank is found without a loop.
+size_t lastNonBlank(std::string_view text, size_t at) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; at >= 8; at -= 8) {
+    uint64_t eight;  // text[at - 7 .. at], text[at] in the highest byte
+    std::memcpy(&eight, text.data() + at - 7, 8);
+    const uint64_t other = eight ^ 0x2020202020202020u;  // zero where a blank is
+    if (other != 0) {
+      return at - static_cast<size_t>(__builtin_clzll(other)) / 8;
+    }
+  }
+#endif
+  while (at > 0 && text[at] == ' ') {
+    --at;
+  }
+  return at;
+}
+
 // The ')' that closes a call's arguments before its result, the last one
 // before `before`; npos when there is none.
 size_t resultStart(std::string_view call, size_t before) {
@@ -98,10 +118,7 @@ size_t resultStart(std::string_view call, size_t before) {
     }
     at = static_cast<size_t>(equals - call.data());
     if (at > 2 && call[at - 1] == ' ' && at + 1 < call.size() && call[at + 1] == ' ') {
-      size_t close = at - 1;
-      while (close > 0 && call[close] == ' ') {
-        --close;
-      }
+      const size_t close = lastNonBlank(call, at - 1);
       if (call[close] == ')') {
         return close;
       }

@@ -117,33 +117,22 @@ size_t lengthUntil(const char*& p, char stop, size_t width) {
   return length;
 }
 
-// The same for a name before '(': names are short, so a few bytes are
-// looked at by hand before the library call, eight at a time where the
+// The same for a name before '(': names are short, so the first sixteen
+// bytes are looked at before the library call, eight at a time where the
 // bytes up to end may be read (end is not null).
 size_t nameUntilParenthesis(const char*& p, const char* end) {
   size_t length = 0;
   if (end != nullptr && end - p >= 16) {
-    const uint64_t pattern = kEachByte * '(';
-    for (; length < 16; length += 8) {
-      const uint64_t bytes = loadEight(p + length);
-      const uint64_t matches = bytes ^ pattern;
-      const uint64_t found = (((bytes - kEachByte) & ~bytes) | ((matches - kEachByte) & ~matches)) &
-                             kHighBitOfEachByte;
-      if (found != 0) {
-        length += static_cast<size_t>(__builtin_ctzll(found) / 8);
-        p += length;
-        return length;
-      }
-    }
+    length = static_cast<size_t>(findOrNul(p, p + 16, '(') - p);
   } else {
     while (length < 16 && p[length] != '(' && p[length] != '\0') {
       ++length;
     }
+    if (length == 16) {
+      length += static_cast<size_t>(strchrnul(p + 16, '(') - (p + 16));
+    }
   }
-  if (length == 16) {
-    length += static_cast<size_t>(strchrnul(p + 16, '(') - (p + 16));
-    length = length < 512 ? length : 512;
-  }
+  length = length < 512 ? length : 512;
   p += length;
   return length;
 }

@@ -120,6 +120,10 @@ row() {
   printf '  %-22s min/median/max %5d / %5d / %5d ms  %6.0f MB/s  %s\n' "$label" \
     "$(values "$kind" | minimum)" "$middle" "$slowest" \
     "$(awk -v b="$bytes" -v m="$middle" 'BEGIN { print b / 1e3 / (m > 0 ? m : 1) }')" "$verdict"
+  if [ "$check" = check ]; then
+    # In round order, so that a stall shows its round.
+    printf '  %-22s rounds: %s\n' "" "${times[$kind]}"
+  fi
 }
 
 # shellcheck source=bench/within.sh

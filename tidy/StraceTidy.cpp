@@ -177,13 +177,20 @@ bool splitPrefix(std::string_view text, StracePrefix* prefix) {
   prefix->id = std::string_view();
   prefix->pid = std::string_view();
   if (startsWith(text, "[pid")) {
-    const size_t close = text.find(']');
+    // The id's digits end at the ']': before them are only "[pid" and blanks.
     const size_t digits = skipBlanks(text, 4);
-    if (close == std::string_view::npos || !allDigits(text.substr(digits, close - digits))) {
+    const size_t close = digitsEnd(text, digits);
+    if (close == digits || close == text.size() || text[close] != ']') {
       return false;
     }
     prefix->id = text.substr(0, close + 1);
     prefix->pid = text.substr(digits, close - digits);
+    // Where the eight bytes before the ']' are the line's, the number is
+    // read in one step: a loop's exit after four or five digits is a
+    // branch the processor guesses wrong on a mix of pids.
+    prefix->pidKey = close >= 8 && close - digits <= 8
+                         ? digitsBefore(text.data() + close, close - digits)
+                         : threadKey(prefix->pid);
     at = skipBlanks(text, close + 1);
   } else {
     const size_t end = digitsEnd(text, 0);
@@ -441,7 +448,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
     return;
   }
   if (!prefix.pid.empty()) {
-    notePid(prefix.pid, prefix.call, out);
+    notePid(prefix.pid, prefix.pidKey, prefix.call, out);
   }
   bool resumed = startsResumed(prefix.call);
   const std::string_view thread = !prefix.pid.empty()  ? prefix.pid
@@ -557,11 +564,11 @@ void StraceTidy::noteAttached(std::string_view pid) {
   }
 }
 
-void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* out) {
+void StraceTidy::notePid(std::string_view pid, uint64_t key, std::string_view call, Output* out) {
   if (pid.empty()) {
     return;
   }
-  if (firstPid.empty() && attached.count(threadKey(pid)) == 0) {
+  if (firstPid.empty() && attached.count(key) == 0) {
     // The first process's lines had no id while it was the only one.
     firstPid = pid;
     attached.clear();
@@ -576,9 +583,9 @@ void StraceTidy::notePid(std::string_view pid, std::string_view call, Output* ou
     }
   }
   if (startsWith(call, "+++")) {
-    alive.erase(threadKey(pid));
+    alive.erase(key);
   } else if (alive.size() < kAliveLimit) {
-    alive.insert(threadKey(pid));
+    alive.insert(key);
   }
 }
 

@@ -29,6 +29,7 @@ struct StracePrefix {
   enum TimeForm { kNone, kSeconds, kClock };
   std::string_view id;   // "[pid N]" or "N" as written; empty when there is none
   std::string_view pid;  // N, in the "[pid N]" form only
+  uint64_t pidKey;       // N as a number, where pid is not empty
   std::string_view time;
   TimeForm form;              // kSeconds: "digits[.digits]" (-ttt); kClock: "HH:MM:SS[.digits]"
   std::string_view rest;      // everything after the time stamp and its blanks
@@ -71,7 +72,8 @@ class StraceTidy : public Tidier {
   // Notes a process that strace announced as attached.
   void noteAttached(std::string_view pid);
   // Notes what a "[pid N]" line tells of the processes alive.
-  void notePid(std::string_view pid, std::string_view call, Output* out);
+  // key is pid as a number.
+  void notePid(std::string_view pid, uint64_t key, std::string_view call, Output* out);
   std::string_view idForLine();
   // Follows each thread's unfinished call: true for a resumed call whose
   // start the trace does not hold.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "tidy/Output.h"
+#include "tidy/Text.h"
 
 namespace orvel {
 
@@ -16,8 +17,8 @@ const size_t kAlignment = 64;
 
 }  // namespace
 
-LineReader::LineReader(int fd, Output* out)
-    : fd(fd), out(out), buffer(kHeadBytes + kReadBytes + kAlignment) {}
+LineReader::LineReader(int fd, Output* out, char mark)
+    : fd(fd), out(out), mark(mark), buffer(kHeadBytes + kReadBytes + kAlignment) {}
 
 char* LineReader::base() {
   // Reads into an address aligned to a cache line copy much faster.
@@ -59,7 +60,16 @@ bool LineReader::readMore() {
 bool LineReader::next(Line* line) {
   for (;;) {
     const char* from = base() + start;
-    const char* feed = static_cast<const char*>(std::memchr(from, '\n', end - start));
+    const char* marked = nullptr;
+    const char* feed;
+    if (mark != '\0') {
+      marked = findEither(from, base() + end, '\n', mark);
+      feed = marked == nullptr || *marked == '\n'
+                 ? marked
+                 : static_cast<const char*>(std::memchr(marked, '\n', base() + end - marked));
+    } else {
+      feed = static_cast<const char*>(std::memchr(from, '\n', end - start));
+    }
     if (feed != nullptr) {
       const size_t length = static_cast<size_t>(feed - from);
       const size_t head = length < kHeadBytes ? length : kHeadBytes;
@@ -68,6 +78,7 @@ bool LineReader::next(Line* line) {
       line->tail = std::string_view(feed - tail, tail);
       line->length = length;
       line->inPlace = length == head;
+      line->mark = line->inPlace ? marked : nullptr;
       start += length + 1;
       return true;
     }
@@ -86,6 +97,7 @@ bool LineReader::next(Line* line) {
       line->tail = std::string_view();
       line->length = end - start;
       line->inPlace = false;
+      line->mark = nullptr;
       start = end;
       return true;
     }
@@ -122,6 +134,7 @@ void LineReader::finishLongLine(Line* line) {
   }
   const size_t kept = tail.size() < kTailBytes ? tail.size() : kTailBytes;
   line->inPlace = false;
+  line->mark = nullptr;
   line->head = std::string_view(base(), kHeadBytes);
   line->tail = std::string_view(tail.data() + tail.size() - kept, kept);
   line->length = length;

@@ -26,6 +26,10 @@ struct Line {
   // head is the whole line, and its line feed follows it in the reader's
   // buffer: it can be passed to Output::passLine.
   bool inPlace = false;
+  // Where the reader was asked to note a byte (its `mark`) and the line is
+  // in place: the byte's first place in head, or head's end when head has
+  // none. Null when not known.
+  const char* mark = nullptr;
 };
 
 class LineReader {
@@ -35,8 +39,9 @@ class LineReader {
 
   // Reads fd (not owned, not closed) from where it stands. Lines passed in
   // place to out (not owned; may be null) are settled before the buffer is
-  // reused.
-  LineReader(int fd, Output* out);
+  // reused. A mark other than '\0' is looked for in each line in the same
+  // pass that finds its line feed (see Line::mark).
+  LineReader(int fd, Output* out, char mark = '\0');
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
@@ -59,6 +64,7 @@ class LineReader {
 
   const int fd;
   Output* const out;
+  const char mark;
   std::vector<char> buffer;  // [start, end) holds data not yet given out
   size_t start = 0;
   size_t end = 0;

@@ -130,9 +130,15 @@ size_t resultStart(std::string_view call, size_t before) {
 // Whether spanmill finds the duration of call where it looks, after the
 // first '<' behind the name (behind the resumed marker for resumed calls),
 // or finds none in a call that has none: a call's last "<...>" ends the
-// line, and no '<' comes before it.
-bool durationFoundFirst(std::string_view call, bool resumed) {
-  const size_t first = call.find('<', resumed ? 1 : 0);
+// line, and no '<' comes before it. mark is the line's Line::mark (its
+// first '<', noted by the reader) or null; where it lies before the part
+// searched, the search is made again.
+bool durationFoundFirst(std::string_view call, bool resumed, const char* mark) {
+  const char* from = call.data() + (resumed ? 1 : 0);
+  const char* callEnd = call.data() + call.size();
+  const size_t first = mark == nullptr || mark < from ? call.find('<', resumed ? 1 : 0)
+                       : mark >= callEnd              ? std::string_view::npos
+                                                      : static_cast<size_t>(mark - call.data());
   if (first == std::string_view::npos) {
     return true;
   }
@@ -458,7 +464,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   const bool orphan = startMissing(thread, prefix.call, resumed);
   if (!orphan && !line.cut() && !prefix.id.empty() && prefix.form == StracePrefix::kSeconds &&
       !(resumed && !prefix.location.empty()) && prefix.rest.size() <= kRestLimit &&
-      durationFoundFirst(prefix.call, resumed)) {
+      durationFoundFirst(prefix.call, resumed, line.mark)) {
     count(prefix.call, warnings);
     emit(text, false, out, line.inPlace && text.size() == line.head.size());
     return;
@@ -508,7 +514,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
     }
   }
   const size_t budget = kRestLimit - (location.empty() ? 0 : location.size() + 1);
-  if (line.cut() || call.size() > budget || !durationFoundFirst(call, resumed)) {
+  if (line.cut() || call.size() > budget || !durationFoundFirst(call, resumed, nullptr)) {
     std::string shortened;
     shortenArguments(call, resumed, budget, &shortened);
     call.swap(shortened);

@@ -158,7 +158,9 @@ int runTidyCommand(int argc, char* argv[]) {
 
   Output out(output);
   for (Input& input : inputs) {
-    input.reader.reset(new LineReader(input.fd, &out));
+    // strace's lines are asked where their first '<' is, which tells whether
+    // spanmill finds the duration where it looks.
+    input.reader.reset(new LineReader(input.fd, &out, strace ? '<' : '\0'));
   }
   Warnings warnings;
   if (strace) {

@@ -28,7 +28,7 @@ std::string_view beginName(std::string_view marker) {
 }  // namespace
 
 void FtraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed,
-                                const char* readable) {
+                                const char* readable, const char* /*mark*/) {
   unsigned int tid = 0;
   double time = 0.0;
   const char* text = nullptr;

@@ -14,7 +14,8 @@ namespace orvel {
 // open span of the line's thread. Every other line is ignored silently.
 class FtraceProcessor : public FunctionTraceProcessorBase {
  protected:
-  void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable) override;
+  void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable,
+                 const char* mark) override;
 };
 
 }  // namespace orvel

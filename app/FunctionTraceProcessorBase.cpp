@@ -85,12 +85,13 @@ void FunctionTraceProcessorBase::processBuffer(const char* data, int length) {
 }
 
 void FunctionTraceProcessorBase::processLine(const std::string& line) {
-  parseLine(line.c_str(), line.size(), assembledHere(line), line.c_str() + line.size() + 1);
+  parseLine(line.c_str(), line.size(), assembledHere(line), line.c_str() + line.size() + 1,
+            nullptr);
 }
 
 void FunctionTraceProcessorBase::processLineInPlace(const char* text, size_t length,
-                                                    const char* readable) {
-  parseLine(text, length, true, readable);
+                                                    const char* readable, const char* mark) {
+  parseLine(text, length, true, readable, mark);
 }
 
 void FunctionTraceProcessorBase::setup(std::ostream* out, double startTime, double duration,

@@ -89,11 +89,13 @@ class FunctionTraceProcessorBase : public CustomProcessor {
 
  protected:
   // Parses one line: line[length] is a NUL, and the bytes up to readable
-  // may be read. noLineFeed tells that the line holds no line feed.
-  virtual void parseLine(const char* line, size_t length, bool noLineFeed,
-                         const char* readable) = 0;
+  // may be read. noLineFeed tells that the line holds no line feed. mark is
+  // strchrnul(line, the line mark) where the chain found it, else null.
+  virtual void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable,
+                         const char* mark) = 0;
 
-  void processLineInPlace(const char* text, size_t length, const char* readable) final;
+  void processLineInPlace(const char* text, size_t length, const char* readable,
+                          const char* mark) final;
 
  private:
   void writeReport();

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "app/LineSearch.h"
+
 namespace orvel {
 
 void CharProcessor::processBuffer(const char* data, int length) {
@@ -34,7 +36,9 @@ void LineProcessor::processWritableBlock(char* data, int length, const char* rea
   // most blocks have none.
   const char* cr = static_cast<const char*>(std::memchr(data, '\r', end - data));
   while (data != end && !closed) {
-    char* lineEnd = static_cast<char*>(std::memchr(data, '\n', end - data));
+    const char* mark = nullptr;
+    char* lineEnd = lineMark != '\0' ? const_cast<char*>(findLineFeed(data, end, lineMark, &mark))
+                                     : static_cast<char*>(std::memchr(data, '\n', end - data));
     const char* stop = lineEnd != nullptr ? lineEnd : end;
     if (lineEnd != nullptr && lineLength == 0 && (cr == nullptr || cr >= stop)) {
       *lineEnd = '\0';
@@ -42,8 +46,9 @@ void LineProcessor::processWritableBlock(char* data, int length, const char* rea
       if (length > keepLimit) {
         length = keepLimit;
         data[length] = '\0';
+        mark = mark != nullptr && mark > data + length ? data + length : mark;
       }
-      processLineInPlace(data, length, readable);
+      processLineInPlace(data, length, readable, mark);
       data = lineEnd + 1;
       continue;
     }
@@ -64,7 +69,8 @@ void LineProcessor::processWritableBlock(char* data, int length, const char* rea
   }
 }
 
-void LineProcessor::processLineInPlace(const char* text, size_t length, const char* /*readable*/) {
+void LineProcessor::processLineInPlace(const char* text, size_t length, const char* /*readable*/,
+                                       const char* /*mark*/) {
   line.assign(text, length);
   processLine(line);
   line.clear();

@@ -95,8 +95,14 @@ class LineProcessor : public CharProcessor {
 
   // One line of processWritableBlock, where it stands: text[length] is a
   // NUL, the bytes up to readable may be read, and none is a line feed.
-  // By default a copy goes to processLine.
-  virtual void processLineInPlace(const char* text, size_t length, const char* readable);
+  // mark, where not null, is strchrnul(text, the line mark): found in the
+  // pass that found the line's end. By default a copy goes to processLine.
+  virtual void processLineInPlace(const char* text, size_t length, const char* readable,
+                                  const char* mark);
+
+  // The byte whose first place in each line processWritableBlock looks for
+  // while it looks for the line's end; '\0', the default, for none.
+  void setLineMark(char mark) { lineMark = mark; }
 
  private:
   // Adds to lineLength, which saturates.
@@ -114,6 +120,7 @@ class LineProcessor : public CharProcessor {
   int32_t lineLength = 0;
   std::string line;             // the line being assembled; its storage is reused
   size_t keepLimit = SIZE_MAX;  // bytes of a line kept in line
+  char lineMark = '\0';
 };
 
 // A line processor that writes a report for a time window.

@@ -9,7 +9,7 @@
 namespace orvel {
 
 void StraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed,
-                                const char* readable) {
+                                const char* readable, const char* mark) {
   unsigned int tid = 0;
   double time = 0.0;
   // Buffers are filled by the scans before they are read; clearing them
@@ -62,7 +62,10 @@ void StraceProcessor::parseLine(const char* line, size_t length, bool noLineFeed
 
   const char* name = nullptr;
   size_t nameLength = 0;
-  scanned = scan::straceFinished(call, callEnd, &name, &nameLength, &duration);
+  // The chain's mark is the line's first '<' (or its end), of use where the
+  // call is read in the line itself.
+  scanned = scan::straceFinished(call, callEnd, &name, &nameLength, &duration,
+                                 call == rest && rest != restBuffer ? mark : nullptr);
   char nameBuffer[513];
   if (scanned == scan::kUndecided) {
     scanned = std::sscanf(call, scan::kStraceFinished, nameBuffer, &duration);

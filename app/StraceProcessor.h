@@ -14,8 +14,14 @@ namespace orvel {
 // bracketed text of at most 32 characters after the time stamp is the
 // call's location. Every other line is ignored silently.
 class StraceProcessor : public FunctionTraceProcessorBase {
+ public:
+  // Each line's first '<' is looked for with its end: a finished call's
+  // duration follows it.
+  StraceProcessor() { setLineMark('<'); }
+
  protected:
-  void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable) override;
+  void parseLine(const char* line, size_t length, bool noLineFeed, const char* readable,
+                 const char* mark) override;
 };
 
 }  // namespace orvel

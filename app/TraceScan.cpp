@@ -492,15 +492,18 @@ int straceLocation(const char* p, char* location, char* call) {
 }
 
 int straceFinished(const char* p, const char* end, const char** name, size_t* nameLength,
-                   double* duration) {
+                   double* duration, const char* mark) {
   *name = p;
   *nameLength = nameUntilParenthesis(p, end);
   if (*nameLength == 0) {
     return 0;
   }
-  if (!skipUntil(p, '<') || *p++ != '<') {
+  // strchrnul from p finds the mark itself where the mark lies at p or behind.
+  const char* open = mark != nullptr && mark >= p ? mark : findOrNul(p, nullptr, '<');
+  if (open == p || *open != '<') {
     return 1;
   }
+  p = open + 1;
   if (end == nullptr || !readDuration(p, end, duration)) {
     if (Step step = readDouble(p, end, duration); step != kMatched) {
       return stopAt(step, 1);

@@ -59,9 +59,10 @@ int straceLine(const char* line, size_t length, bool pidForm, bool noLineFeed, c
 int straceResumed(const char* text, const char* end, double* duration);
 int straceLocation(const char* text, char* location, char* call);  // 33, 513
 
-// The name is given as a view of text: name[0 .. nameLength).
+// The name is given as a view of text: name[0 .. nameLength). mark, where
+// not null, is strchrnul(s, '<') for a string s that text lies in.
 int straceFinished(const char* text, const char* end, const char** name, size_t* nameLength,
-                   double* duration);
+                   double* duration, const char* mark = nullptr);
 int straceUnfinished(const char* text, const char** name, size_t* nameLength, char* closing);
 
 }  // namespace scan

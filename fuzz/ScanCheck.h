@@ -138,6 +138,14 @@ inline std::string scanMismatch(const std::string& line, int* undecided = nullpt
     }
     slow.count = std::sscanf(text, kStraceFinished, slow.first, &slow.real);
     check("finished", fast, slow, "1f");
+    // The same where the line's first '<' is known, as the chain finds it.
+    ScanResult marked;
+    marked.count = straceFinished(text, end, &name, &length, &marked.real, strchrnul(text, '<'));
+    if (marked.count >= 1 && marked.count != kUndecided) {
+      std::memcpy(marked.first, name, length);
+      marked.first[length] = '\0';
+    }
+    check("finished, '<' known", marked, slow, "1f");
   }
   {
     ScanResult fast, slow;

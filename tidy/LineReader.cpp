@@ -5,8 +5,8 @@
 
 #include <cstring>
 
+#include "app/LineSearch.h"
 #include "tidy/Output.h"
-#include "tidy/Text.h"
 
 namespace orvel {
 
@@ -61,15 +61,9 @@ bool LineReader::next(Line* line) {
   for (;;) {
     const char* from = base() + start;
     const char* marked = nullptr;
-    const char* feed;
-    if (mark != '\0') {
-      marked = findEither(from, base() + end, '\n', mark);
-      feed = marked == nullptr || *marked == '\n'
-                 ? marked
-                 : static_cast<const char*>(std::memchr(marked, '\n', base() + end - marked));
-    } else {
-      feed = static_cast<const char*>(std::memchr(from, '\n', end - start));
-    }
+    const char* feed = mark != '\0'
+                           ? findLineFeed(from, base() + end, mark, &marked)
+                           : static_cast<const char*>(std::memchr(from, '\n', end - start));
     if (feed != nullptr) {
       const size_t length = static_cast<size_t>(feed - from);
       const size_t head = length < kHeadBytes ? length : kHeadBytes;

@@ -27,8 +27,8 @@ struct Line {
   // buffer: it can be passed to Output::passLine.
   bool inPlace = false;
   // Where the reader was asked to note a byte (its `mark`) and the line is
-  // in place: the byte's first place in head, or head's end when head has
-  // none. Null when not known.
+  // in place: the first byte of head that is the mark or a NUL, or head's
+  // end when there is none. Null when not known.
   const char* mark = nullptr;
 };
 

@@ -130,15 +130,18 @@ size_t resultStart(std::string_view call, size_t before) {
 // Whether spanmill finds the duration of call where it looks, after the
 // first '<' behind the name (behind the resumed marker for resumed calls),
 // or finds none in a call that has none: a call's last "<...>" ends the
-// line, and no '<' comes before it. mark is the line's Line::mark (its
-// first '<', noted by the reader) or null; where it lies before the part
-// searched, the search is made again.
+// line, and no '<' comes before it. mark is the line's Line::mark or null;
+// where it does not tell (it is not known, lies before the part searched,
+// or is a NUL in the call), the search is made again.
 bool durationFoundFirst(std::string_view call, bool resumed, const char* mark) {
   const char* from = call.data() + (resumed ? 1 : 0);
   const char* callEnd = call.data() + call.size();
-  const size_t first = mark == nullptr || mark < from ? call.find('<', resumed ? 1 : 0)
-                       : mark >= callEnd              ? std::string_view::npos
-                                                      : static_cast<size_t>(mark - call.data());
+  size_t first = std::string_view::npos;  // no '<' before the call's end
+  if (mark == nullptr || mark < from || (mark < callEnd && *mark != '<')) {
+    first = call.find('<', resumed ? 1 : 0);
+  } else if (mark < callEnd) {
+    first = static_cast<size_t>(mark - call.data());
+  }
   if (first == std::string_view::npos) {
     return true;
   }

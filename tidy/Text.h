@@ -7,10 +7,6 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace orvel {
 
 inline bool isDigit(char c) {
@@ -54,35 +50,6 @@ inline size_t digitsEnd(std::string_view text, size_t at) {
     ++at;
   }
   return at;
-}
-
-// The first of the bytes a and b in [from, to), or null: one pass over
-// sixteen bytes at a step where the processor has SSE2, else memchr for a
-// and then for b before it.
-inline const char* findEither(const char* from, const char* to, char a, char b) {
-#if defined(__SSE2__)
-  const __m128i manyA = _mm_set1_epi8(a);
-  const __m128i manyB = _mm_set1_epi8(b);
-  for (; to - from >= 16; from += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const int found =
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, manyA), _mm_cmpeq_epi8(bytes, manyB)));
-    if (found != 0) {
-      return from + __builtin_ctz(static_cast<unsigned int>(found));
-    }
-  }
-  for (; from < to; ++from) {
-    if (*from == a || *from == b) {
-      return from;
-    }
-  }
-  return nullptr;
-#else
-  const char* first = static_cast<const char*>(std::memchr(from, a, to - from));
-  const char* other =
-      static_cast<const char*>(std::memchr(from, b, (first != nullptr ? first : to) - from));
-  return other != nullptr ? other : first;
-#endif
 }
 
 // The first position from at on that is not a blank (or the end).

@@ -1,6 +1,7 @@
 #include <dirent.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ class LineCollector : public LineProcessor {
  public:
   explicit LineCollector(size_t keepLimit = std::string::npos) { setKeepLimit(keepLimit); }
   void processLine(const std::string& line) override { lines.push_back(line); }
-  void processLineInPlace(const char* text, size_t length, const char*) override {
+  void processLineInPlace(const char* text, size_t length, const char*, const char*) override {
     lines.push_back("in place: " + std::string(text, length));
   }
   void feed(const std::string& bytes) {
@@ -108,6 +109,49 @@ TEST(LineProcessor, EveryByteOfABlockGoesThroughProcessChar) {
   collector.feed("late\n");
   collector.processEOF();
   EXPECT_EQ((Lines{"kept", "last"}), collector.lines);
+}
+
+// The chain finds a line's first mark with its end: for every line in
+// place, where strchrnul would find it in the line (a NUL stops both, and
+// so does the keep limit's cut). Null is allowed only where the processor
+// offers no vector search.
+TEST(LineProcessor, FindsEachLineFirstMarkWhereStrchrnulDoes) {
+  class MarkChecker : public LineProcessor {
+   public:
+    explicit MarkChecker(size_t keepLimit) {
+      setKeepLimit(keepLimit);
+      setLineMark('<');
+    }
+    void processLine(const std::string&) override {}
+    void processLineInPlace(const char* text, size_t length, const char*,
+                            const char* mark) override {
+      const std::string line(text, length);
+      if (mark == nullptr) {
+        ++unknown;
+      } else {
+        EXPECT_EQ(strchrnul(text, '<') - text, mark - text) << line;
+      }
+      ++lines;
+    }
+    void feedWritable(std::string bytes) {
+      processWritableBlock(&bytes[0], static_cast<int>(bytes.size()), nullptr);
+    }
+    int lines = 0;
+    int unknown = 0;
+  };
+  const std::string input = std::string("\n<\na<b\nno mark in a line longer than sixteen\n") +
+                            "0123456789abcdef<\n0123456789abcde<x\n" + std::string("nul\0<\n", 6) +
+                            "0123456789abcdef0123456789abcdef<\n" +
+                            "a long line whose mark is cut off by the limit <\n" +
+                            "the last line has no line feed <";
+  for (size_t keepLimit : {size_t{4096}, size_t{20}}) {
+    MarkChecker checker(keepLimit);
+    checker.feedWritable(input);
+    EXPECT_EQ(9, checker.lines);
+#if defined(__SSE2__)
+    EXPECT_EQ(0, checker.unknown);
+#endif
+  }
 }
 
 // The scanner fuzzer's seeds hold every form sscanf may read differently

@@ -26,13 +26,29 @@ inline const char* findLineFeed(const char* from, const char* to, char mark, con
   const char* p = from;
   for (; to - p >= 16; p += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hits =
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, feeds),
-                     _mm_or_si128(_mm_cmpeq_epi8(bytes, marks), _mm_cmpeq_epi8(bytes, nuls)));
-    const int found = _mm_movemask_epi8(hits);
+    const unsigned int feedsFound =
+        static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feeds)));
+    const unsigned int found =
+        feedsFound | static_cast<unsigned int>(_mm_movemask_epi8(
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, marks), _mm_cmpeq_epi8(bytes, nuls))));
     if (found != 0) {
-      p += __builtin_ctz(static_cast<unsigned int>(found));
-      break;
+      // The line feed after a mark (a duration's '<') is most often in the
+      // same sixteen bytes or the next.
+      const int at = __builtin_ctz(found);
+      *first = p + at;
+      const unsigned int feedsAfter = feedsFound >> at;
+      if (feedsAfter != 0) {
+        return p + at + __builtin_ctz(feedsAfter);
+      }
+      p += 16;
+      if (to - p >= 16) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int nextFeeds = _mm_movemask_epi8(_mm_cmpeq_epi8(next, feeds));
+        if (nextFeeds != 0) {
+          return p + __builtin_ctz(static_cast<unsigned int>(nextFeeds));
+        }
+      }
+      return static_cast<const char*>(std::memchr(p, '\n', to - p));
     }
   }
   for (; p < to && *p != '\n' && *p != mark && *p != '\0'; ++p) {

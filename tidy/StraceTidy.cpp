@@ -127,26 +127,53 @@ size_t resultStart(std::string_view call, size_t before) {
   return std::string_view::npos;
 }
 
-// Whether spanmill finds the duration of call where it looks, after the
-// first '<' behind the name (behind the resumed marker for resumed calls),
-// or finds none in a call that has none: a call's last "<...>" ends the
-// line, and no '<' comes before it. mark is the line's Line::mark or null;
-// where it does not tell (it is not known, lies before the part searched,
-// or is a NUL in the call), the search is made again.
-bool durationFoundFirst(std::string_view call, bool resumed, const char* mark) {
+// Where spanmill looks for the duration of call: its first '<' behind
+// the name (behind the resumed marker for resumed calls), or npos. mark is
+// the line's Line::mark or null; where it does not tell (it is not known,
+// lies before the part searched, or is a NUL in the call), it is searched.
+size_t durationOpen(std::string_view call, bool resumed, const char* mark) {
   const char* from = call.data() + (resumed ? 1 : 0);
   const char* callEnd = call.data() + call.size();
-  size_t first = std::string_view::npos;  // no '<' before the call's end
   if (mark == nullptr || mark < from || (mark < callEnd && *mark != '<')) {
-    first = call.find('<', resumed ? 1 : 0);
-  } else if (mark < callEnd) {
-    first = static_cast<size_t>(mark - call.data());
+    return call.find('<', resumed ? 1 : 0);
   }
-  if (first == std::string_view::npos) {
+  return mark < callEnd ? static_cast<size_t>(mark - call.data()) : std::string_view::npos;
+}
+
+// Whether call ends at `open` with a duration as strace writes one below
+// ten seconds, "<D.DDDDDD>": then no '<', '=' or '"' follows open, and the
+// searches for them may stop there.
+bool shortDurationAt(std::string_view call, size_t open) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (open == std::string_view::npos || open + 10 != call.size() || call[open + 2] != '.' ||
+      call.back() != '>') {
+    return false;
+  }
+  uint64_t bytes;  // "D.DDDDDD", the point made a '0'
+  std::memcpy(&bytes, call.data() + open + 1, 8);
+  bytes = (bytes & ~uint64_t{0xFF00}) | 0x3000;
+  return digitsEnd(std::string_view(reinterpret_cast<const char*>(&bytes), 8), 0) == 8;
+#else
+  (void)call;
+  (void)open;
+  return false;
+#endif
+}
+
+// Whether spanmill finds the duration of call where it looks (at `open`,
+// durationOpen's answer), or finds none in a call that has none: a call's
+// last "<...>" ends the line, and no '<' comes before it.
+bool durationFoundFirst(std::string_view call, bool resumed, size_t open, bool shortDuration) {
+  if (open == std::string_view::npos) {
     return true;
   }
-  const void* last = memrchr(call.data() + first, '<', call.size() - first);
-  return last == call.data() + first && call.back() == '>' && (resumed || call.find('(') < first);
+  const bool last =
+      shortDuration || memrchr(call.data() + open, '<', call.size() - open) == call.data() + open;
+  return last && call.back() == '>' && (resumed || std::memchr(call.data(), '(', open) != nullptr);
+}
+
+bool durationFoundFirst(std::string_view call, bool resumed) {
+  return durationFoundFirst(call, resumed, durationOpen(call, resumed, nullptr), false);
 }
 
 // call with its arguments cut so that it fits in budget bytes and holds no
@@ -194,17 +221,16 @@ bool splitPrefix(std::string_view text, StracePrefix* prefix) {
     }
     prefix->id = text.substr(0, close + 1);
     prefix->pid = text.substr(digits, close - digits);
-    // Where the eight bytes before the ']' are the line's, the number is
-    // read in one step: a loop's exit after four or five digits is a
-    // branch the processor guesses wrong on a mix of pids.
-    prefix->pidKey = close >= 8 && close - digits <= 8
-                         ? digitsBefore(text.data() + close, close - digits)
-                         : threadKey(prefix->pid);
+    prefix->idKey = close >= 8 && close - digits <= 8
+                        ? digitsBefore(text.data() + close, close - digits)
+                        : threadKey(prefix->pid);
     at = skipBlanks(text, close + 1);
   } else {
     const size_t end = digitsEnd(text, 0);
     if (end > 0 && end < text.size() && text[end] == ' ') {
       prefix->id = text.substr(0, end);
+      prefix->idKey =
+          end <= 8 && text.size() >= 8 ? digitsFrom(text.data(), end) : threadKey(prefix->id);
       at = skipBlanks(text, end);
     }
   }
@@ -234,16 +260,16 @@ bool isCall(std::string_view call) {
 
 // Whether a call's line is all there: it has its result, or it ends with
 // "<unfinished ...>". A result is looked for outside quoted strings, which
-// come before it.
-bool complete(std::string_view call) {
+// come before it. The bytes from `searched` on hold no '=' or '"'.
+bool complete(std::string_view call, size_t searched) {
   if (endsUnfinished(call)) {
     return true;
   }
-  const size_t result = resultStart(call, call.size());
+  const size_t result = resultStart(call, searched);
   if (result == std::string_view::npos) {
     return false;
   }
-  if (call.find('"', result) == std::string_view::npos) {
+  if (std::memchr(call.data() + result, '"', searched - result) == nullptr) {
     return true;
   }
   for (size_t at = 0; at < call.size(); ++at) {
@@ -414,7 +440,7 @@ void StraceTidy::tidy(const Line& line, Output* out, Warnings* warnings) {
       if (held.size() + piece.size() <= LineReader::kHeadBytes) {
         held.append(piece);
       }
-      if (splitPrefix(held, &prefix) && !complete(prefix.call)) {
+      if (splitPrefix(held, &prefix) && !complete(prefix.call, prefix.call.size())) {
         return;
       }
       releaseHeld(out, warnings);
@@ -452,22 +478,24 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   if (message != std::string_view::npos) {
     emit(line.head.substr(message), false, out);
   }
-  if (mayHold && !line.cut() && !complete(prefix.call) && isCall(prefix.call)) {
+  bool resumed = startsResumed(prefix.call);
+  const size_t open = durationOpen(prefix.call, resumed, line.mark);
+  const bool shortDuration = shortDurationAt(prefix.call, open);
+  if (mayHold && !line.cut() && !complete(prefix.call, shortDuration ? open : prefix.call.size()) &&
+      isCall(prefix.call)) {
     held.assign(text);
     return;
   }
   if (!prefix.pid.empty()) {
-    notePid(prefix.pid, prefix.pidKey, prefix.call, out);
+    notePid(prefix.pid, prefix.idKey, prefix.call, out);
   }
-  bool resumed = startsResumed(prefix.call);
-  const std::string_view thread = !prefix.pid.empty()  ? prefix.pid
-                                  : !prefix.id.empty() ? prefix.id
-                                  : waited             ? idForLine()
-                                                       : std::string_view();
-  const bool orphan = startMissing(thread, prefix.call, resumed);
+  const bool orphan = startMissing(!prefix.id.empty() ? prefix.idKey
+                                   : waited           ? threadKey(idForLine())
+                                                      : threadKey(std::string_view()),
+                                   prefix.call, resumed);
   if (!orphan && !line.cut() && !prefix.id.empty() && prefix.form == StracePrefix::kSeconds &&
       !(resumed && !prefix.location.empty()) && prefix.rest.size() <= kRestLimit &&
-      durationFoundFirst(prefix.call, resumed, line.mark)) {
+      durationFoundFirst(prefix.call, resumed, open, shortDuration)) {
     count(prefix.call, warnings);
     emit(text, false, out, line.inPlace && text.size() == line.head.size());
     return;
@@ -517,7 +545,7 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
     }
   }
   const size_t budget = kRestLimit - (location.empty() ? 0 : location.size() + 1);
-  if (line.cut() || call.size() > budget || !durationFoundFirst(call, resumed, nullptr)) {
+  if (line.cut() || call.size() > budget || !durationFoundFirst(call, resumed)) {
     std::string shortened;
     shortenArguments(call, resumed, budget, &shortened);
     call.swap(shortened);
@@ -539,17 +567,17 @@ void StraceTidy::tidyWhole(const Line& line, bool mayHold, Output* out, Warnings
   emit(rebuilt, prefix.id.empty(), out);
 }
 
-bool StraceTidy::startMissing(std::string_view thread, std::string_view call, bool resumed) {
+bool StraceTidy::startMissing(uint64_t thread, std::string_view call, bool resumed) {
   const bool begins = !resumed && endsUnfinished(call);
   const bool ends = startsWith(call, "+++");
   if (!resumed && !begins && !ends) {
     return false;
   }
   // Entries stay while their thread lives, so that pairs allocate nothing.
-  auto entry = unfinished.find(threadKey(thread));
+  auto entry = unfinished.find(thread);
   if (entry == unfinished.end()) {
     if (begins && unfinished.size() < kAliveLimit) {
-      unfinished.emplace(threadKey(thread), true);
+      unfinished.emplace(thread, true);
     }
     return resumed;
   }

@@ -29,7 +29,7 @@ struct StracePrefix {
   enum TimeForm { kNone, kSeconds, kClock };
   std::string_view id;   // "[pid N]" or "N" as written; empty when there is none
   std::string_view pid;  // N, in the "[pid N]" form only
-  uint64_t pidKey;       // N as a number, where pid is not empty
+  uint64_t idKey;        // the id's number, where id is not empty
   std::string_view time;
   TimeForm form;              // kSeconds: "digits[.digits]" (-ttt); kClock: "HH:MM:SS[.digits]"
   std::string_view rest;      // everything after the time stamp and its blanks
@@ -75,9 +75,9 @@ class StraceTidy : public Tidier {
   // key is pid as a number.
   void notePid(std::string_view pid, uint64_t key, std::string_view call, Output* out);
   std::string_view idForLine();
-  // Follows each thread's unfinished call: true for a resumed call whose
-  // start the trace does not hold.
-  bool startMissing(std::string_view thread, std::string_view call, bool resumed);
+  // Follows each thread's unfinished call (thread: its id as a number):
+  // true for a resumed call whose start the trace does not hold.
+  bool startMissing(uint64_t thread, std::string_view call, bool resumed);
   // Writes a clock time "HH:MM:SS[.frac]" as seconds since the midnight
   // before the first one, counting a day on when the clock goes back.
   void putClockAsSeconds(std::string_view clock, std::string* to);

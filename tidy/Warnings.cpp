@@ -4,14 +4,12 @@
 
 namespace orvel {
 
-int Warnings::print(std::FILE* to, const char* traceType) const {
-  int printed = 0;
+void Warnings::print(std::FILE* to, const char* traceType) const {
   auto say = [&](Kind kind, const char* format) {
     if (counts[kind] > 0) {
       std::fputs("spanmill-tidy: warning: ", to);
       std::fprintf(to, format, counts[kind]);
       std::fputc('\n', to);
-      ++printed;
     }
   };
   say(kOverrun,
@@ -32,9 +30,7 @@ int Warnings::print(std::FILE* to, const char* traceType) const {
   if (counts[kNothingUsable] > 0) {
     std::fprintf(to, "spanmill-tidy: warning: no line of the input can give a span of type %s\n",
                  traceType);
-    ++printed;
   }
-  return printed;
 }
 
 }  // namespace orvel

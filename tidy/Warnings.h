@@ -22,8 +22,8 @@ class Warnings {
   void add(Kind kind, uint64_t count) { counts[kind] += count; }
   uint64_t count(Kind kind) const { return counts[kind]; }
 
-  // One line on to for each kind counted; returns how many were printed.
-  int print(std::FILE* to, const char* traceType) const;
+  // One line on to for each kind counted.
+  void print(std::FILE* to, const char* traceType) const;
 
  private:
   uint64_t counts[kKinds] = {};

@@ -132,6 +132,20 @@ TEST_F(Tidy, LinesPastTheHeadKeepTheirEndAndLeaveTheNextLineWhole) {
   }
 }
 
+// A call cut in its middle keeps "<unfinished ...>" from its tail, however
+// little of the line lies past the head.
+TEST_F(Tidy, ACutUnfinishedCallKeepsItsEnd) {
+  const std::string start = "1234 1.0 write(1, \"";
+  const std::string end = " <unfinished ...>";
+  for (size_t past : {end.size(), end.size() + 1, size_t(LineReader::kTailBytes)}) {
+    const size_t length = LineReader::kHeadBytes + past;
+    const std::string line = start + std::string(length - start.size() - end.size(), 'x') + end;
+    std::string errors;
+    const std::string out = tidy("strace", line + "\n", &errors);
+    EXPECT_EQ("1234 1.0 write(1, \"\"... <unfinished ...>\n", out) << past;
+  }
+}
+
 // spanmill's report of a trace, with a window from startTime on. 1 s is
 // before every time stamp (without a start the first one would cut off a
 // span whose start a tidied line moved before it).

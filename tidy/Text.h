@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/EightBytes.h"
+
 namespace orvel {
 
 inline bool isDigit(char c) {
@@ -66,36 +68,19 @@ inline size_t wordEndFrom(std::string_view text, size_t at) {
   return blank == std::string_view::npos ? text.size() : blank;
 }
 
-// Eight bytes as read from memory, the first in the lowest byte.
-inline uint64_t loadEight(const char* p) {
-  uint64_t bytes;
-  std::memcpy(&bytes, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  bytes = __builtin_bswap64(bytes);
-#endif
-  return bytes;
-}
-
-// The value of eight bytes of decimal digits, the first in the lowest byte,
-// where zero bytes count as leading zeros: pairs of digits, then fours,
-// then the eight, each a multiply.
-inline uint64_t valueOfEight(uint64_t bytes) {
-  bytes = ((bytes & 0x0F0F0F0F0F0F0F0Fu) * 2561) >> 8;
-  bytes = ((bytes & 0x00FF00FF00FF00FFu) * 6553601) >> 16;
-  return ((bytes & 0x0000FFFF0000FFFFu) * 42949672960001u) >> 32;
-}
-
 // The value of the `count` (1 to 8) decimal digits that end right before
 // `end`, where the 8 bytes before end may be read. A loop's exit after a
 // varying number of digits is a branch the processor often guesses wrong.
 inline uint64_t digitsBefore(const char* end, size_t count) {
-  return valueOfEight(loadEight(end - 8) & (~uint64_t{0} << (8 * (8 - count))));
+  const uint64_t digits = ~uint64_t{0} << (8 * (8 - count));  // the highest count bytes
+  return valueOfEight((loadEight(end - 8) & digits) | (kZeroCharInEachByte & ~digits));
 }
 
 // The same for the `count` digits that begin at p, where the 8 bytes from
 // p on may be read.
 inline uint64_t digitsFrom(const char* p, size_t count) {
-  return valueOfEight(loadEight(p) << (8 * (8 - count)));
+  const size_t shift = 8 * (8 - count);  // the digits to the highest bytes, '0's below
+  return valueOfEight((loadEight(p) << shift) | (kZeroCharInEachByte & ~(~uint64_t{0} << shift)));
 }
 
 // Reads the decimal digits at *at, moving *at behind them; saturates.

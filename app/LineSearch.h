@@ -23,29 +23,38 @@ inline const char* findLineFeed(const char* from, const char* to, char mark, con
   const __m128i feeds = _mm_set1_epi8('\n');
   const __m128i marks = _mm_set1_epi8(mark);
   const __m128i nuls = _mm_setzero_si128();
+  // The bytes of one sixteen that are a line feed, and those that are a
+  // line feed, a mark or a NUL.
+  auto feedsIn = [&](__m128i bytes) {
+    return static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feeds)));
+  };
+  auto stopsIn = [&](__m128i bytes) {
+    return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, feeds), _mm_cmpeq_epi8(bytes, marks)),
+                        _mm_cmpeq_epi8(bytes, nuls));
+  };
   const char* p = from;
-  for (; to - p >= 16; p += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const unsigned int feedsFound =
-        static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feeds)));
-    const unsigned int found =
-        feedsFound | static_cast<unsigned int>(_mm_movemask_epi8(
-                         _mm_or_si128(_mm_cmpeq_epi8(bytes, marks), _mm_cmpeq_epi8(bytes, nuls))));
+  // Thirty-two bytes a step, as two sixteens with one test: trace lines
+  // run to a hundred bytes and more before their first mark.
+  for (; to - p >= 32; p += 32) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const unsigned int found = static_cast<unsigned int>(_mm_movemask_epi8(stopsIn(low))) |
+                               static_cast<unsigned int>(_mm_movemask_epi8(stopsIn(high))) << 16;
     if (found != 0) {
       // The line feed after a mark (a duration's '<') is most often in the
-      // same sixteen bytes or the next.
+      // same thirty-two bytes or the next sixteen.
       const int at = __builtin_ctz(found);
       *first = p + at;
-      const unsigned int feedsAfter = feedsFound >> at;
+      const unsigned int feedsAfter = (feedsIn(low) | feedsIn(high) << 16) >> at;
       if (feedsAfter != 0) {
         return p + at + __builtin_ctz(feedsAfter);
       }
-      p += 16;
+      p += 32;
       if (to - p >= 16) {
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int nextFeeds = _mm_movemask_epi8(_mm_cmpeq_epi8(next, feeds));
+        const unsigned int nextFeeds =
+            feedsIn(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
         if (nextFeeds != 0) {
-          return p + __builtin_ctz(static_cast<unsigned int>(nextFeeds));
+          return p + __builtin_ctz(nextFeeds);
         }
       }
       return static_cast<const char*>(std::memchr(p, '\n', to - p));

@@ -146,17 +146,28 @@ TEST(LineProcessor, FindsEachLineFirstMarkWhereStrchrnulDoes) {
                             "a long line whose mark is cut off by the limit <\n" +
                             "0123456789abcde<0123456789\n<and its line feed thirty bytes on\n" +
                             "the last line has no line feed <";
-  for (size_t keepLimit : {size_t{4096}, size_t{20}}) {
-    MarkChecker checker(keepLimit);
-    checker.feedWritable(input);
-    Lines whole;  // the lines in place: all but the last, cut to the limit
-    for (size_t at = 0, end; (end = input.find('\n', at)) != std::string::npos; at = end + 1) {
-      whole.push_back(input.substr(at, std::min(end - at, keepLimit)));
+  // Every place of the first mark over three steps of the search, with its
+  // line feed in the same step, the next sixteen bytes or further on.
+  std::string marks;
+  for (size_t before = 0; before < 100; ++before) {
+    for (size_t after : {0, 14, 15, 16, 17, 31, 32, 33, 47, 48, 49, 70}) {
+      marks += std::string(before, 'x') + "<" + std::string(after, 'y') + "\n";
+      marks += std::string(before + after, 'x') + "\n";
     }
-    EXPECT_EQ(whole, checker.lines);
+  }
+  for (const std::string& bytes : {input, marks}) {
+    for (size_t keepLimit : {size_t{4096}, size_t{20}}) {
+      MarkChecker checker(keepLimit);
+      checker.feedWritable(bytes);
+      Lines whole;  // the lines in place: all but the last, cut to the limit
+      for (size_t at = 0, end; (end = bytes.find('\n', at)) != std::string::npos; at = end + 1) {
+        whole.push_back(bytes.substr(at, std::min(end - at, keepLimit)));
+      }
+      EXPECT_EQ(whole, checker.lines);
 #if defined(__SSE2__)
-    EXPECT_EQ(0, checker.unknown);
+      EXPECT_EQ(0, checker.unknown);
 #endif
+    }
   }
 }
 

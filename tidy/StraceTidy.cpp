@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -89,9 +93,26 @@ bool resultFollows(std::string_view call, size_t close) {
 }
 
 // The last position at or before `at` that is not a blank, or 0. strace
-// pads results to a column, so there may be dozens: eight are looked at in
-// one step, and the first that is no blank is found without a loop.
+// pads results to a column, so there may be dozens. With SSE2 the 32
+// bytes up to `at` are looked at in one step, with no loop whose end
+// depends on how many blanks there are (a branch guessed wrong about one
+// line in three); otherwise, and beyond, eight bytes a step.
 size_t lastNonBlank(std::string_view text, size_t at) {
+#if defined(__SSE2__)
+  if (at >= 32) {
+    const __m128i blanks = _mm_set1_epi8(' ');
+    const char* last = text.data() + at;  // at - 31 .. at, at in the highest bit
+    const unsigned int low = static_cast<unsigned int>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(last - 31)), blanks)));
+    const unsigned int high = static_cast<unsigned int>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(last - 15)), blanks)));
+    const unsigned int other = ~(low | high << 16);
+    if (other != 0) {
+      return at - static_cast<size_t>(__builtin_clz(other));
+    }
+    at -= 32;
+  }
+#endif
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   for (; at >= 8; at -= 8) {
     uint64_t eight;  // text[at - 7 .. at], text[at] in the highest byte

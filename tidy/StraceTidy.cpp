@@ -131,6 +131,18 @@ size_t lastNonBlank(std::string_view text, size_t at) {
 
 // The ')' that closes a call's arguments before its result, the last one
 // before `before`; npos when there is none.
+// The ')' before the '=' at call[at] where that '=' opens a result: " = "
+// with blanks between it and the ')'; npos where it does not.
+size_t resultBefore(std::string_view call, size_t at) {
+  if (at > 2 && call[at - 1] == ' ' && at + 1 < call.size() && call[at + 1] == ' ') {
+    const size_t close = lastNonBlank(call, at - 1);
+    if (call[close] == ')') {
+      return close;
+    }
+  }
+  return std::string_view::npos;
+}
+
 size_t resultStart(std::string_view call, size_t before) {
   for (size_t at = std::min(before, call.size()); at > 2;) {
     const char* equals = static_cast<const char*>(memrchr(call.data(), '=', at));
@@ -138,15 +150,47 @@ size_t resultStart(std::string_view call, size_t before) {
       break;
     }
     at = static_cast<size_t>(equals - call.data());
-    if (at > 2 && call[at - 1] == ' ' && at + 1 < call.size() && call[at + 1] == ' ') {
-      const size_t close = lastNonBlank(call, at - 1);
-      if (call[close] == ')') {
-        return close;
-      }
+    const size_t close = resultBefore(call, at);
+    if (close != std::string_view::npos) {
+      return close;
     }
   }
   return std::string_view::npos;
 }
+
+#if defined(__SSE2__)
+// The last '=' in the `length` bytes at text, or null, and whether a '"'
+// follows it there (or, with no '=', is anywhere there). One pass from the
+// end, sixteen bytes a step: most results lie within them.
+const char* lastEquals(const char* text, size_t length, bool* quoted) {
+  const __m128i equals = _mm_set1_epi8('=');
+  const __m128i quotes = _mm_set1_epi8('"');
+  const char* end = text + length;
+  bool quote = false;
+  for (; end - text >= 16; end -= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+    const unsigned int found =
+        static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, equals)));
+    const unsigned int quoteFound =
+        static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, quotes)));
+    if (found != 0) {
+      const int last = 31 - __builtin_clz(found);
+      *quoted = quote || (quoteFound >> last) != 0;
+      return end - 16 + last;
+    }
+    quote = quote || quoteFound != 0;
+  }
+  for (; end > text; --end) {
+    if (end[-1] == '=') {
+      *quoted = quote;
+      return end - 1;
+    }
+    quote = quote || end[-1] == '"';
+  }
+  *quoted = quote;
+  return nullptr;
+}
+#endif
 
 // Where spanmill looks for the duration of call: its first '<' behind
 // the name (behind the resumed marker for resumed calls), or npos. mark is
@@ -286,11 +330,24 @@ bool complete(std::string_view call, size_t searched) {
   if (endsUnfinished(call)) {
     return true;
   }
-  const size_t result = resultStart(call, searched);
-  if (result == std::string_view::npos) {
-    return false;
+  bool quoted = true;
+  size_t result = std::string_view::npos;
+#if defined(__SSE2__)
+  // Most often the last '=' opens the result: then only blanks lie between
+  // the result's ')' and it, and one pass finds both it and any '"' after.
+  const char* equals = lastEquals(call.data(), searched, &quoted);
+  if (equals != nullptr) {
+    result = resultBefore(call, static_cast<size_t>(equals - call.data()));
   }
-  if (std::memchr(call.data() + result, '"', searched - result) == nullptr) {
+#endif
+  if (result == std::string_view::npos) {
+    result = resultStart(call, searched);
+    if (result == std::string_view::npos) {
+      return false;
+    }
+    quoted = std::memchr(call.data() + result, '"', searched - result) != nullptr;
+  }
+  if (!quoted) {
     return true;
   }
   for (size_t at = 0; at < call.size(); ++at) {

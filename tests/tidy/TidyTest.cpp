@@ -146,6 +146,30 @@ TEST_F(Tidy, ACutUnfinishedCallKeepsItsEnd) {
   }
 }
 
+// A call's line without its result waits for the line that goes on with
+// it; what looks like a result inside a string does not end the call, near
+// the end of the line, far from it, or in a line shorter than sixteen bytes.
+TEST_F(Tidy, ACallWithoutItsResultIsJoinedWithTheLineThatGoesOn) {
+  const struct {
+    const char* input;
+    const char* output;
+  } kCases[] = {
+      {"1234 1.0 write(1, \"x) = 1 \", 8\n) = 8 <0.000010>\n",
+       "1234 1.0 write(1, \"x) = 1 \", 8) = 8 <0.000010>\n"},
+      {"1234 1.0 write(1, \"x) = 1 and sixteen bytes more\", 30\n) = 30 <0.000010>\n",
+       "1234 1.0 write(1, \"x) = 1 and sixteen bytes more\", 30) = 30 <0.000010>\n"},
+      {"1234 1.0 a(\") = 1 \"\n) = 1 <0.000001>\n", "1234 1.0 a(\") = 1 \") = 1 <0.000001>\n"},
+      {"1234 1.0 write(1, \"x) = 1 a=b\", 10\n) = 10 <0.000010>\n",
+       "1234 1.0 write(1, \"x) = 1 a=b\", 10) = 10 <0.000010>\n"},
+      // The result is there, an '=' in a string after it: nothing waits.
+      {"1234 1.0 f(1) = 0 (\"a=b\")\n <0.000010>\n", "1234 1.0 f(1) = 0 (\"a=b\")\n <0.000010>\n"},
+  };
+  for (const auto& test : kCases) {
+    std::string errors;
+    EXPECT_EQ(test.output, tidy("strace", test.input, &errors)) << test.input;
+  }
+}
+
 // spanmill's report of a trace, with a window from startTime on. 1 s is
 // before every time stamp (without a start the first one would cut off a
 // span whose start a tidied line moved before it).

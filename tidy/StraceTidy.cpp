@@ -129,8 +129,6 @@ size_t lastNonBlank(std::string_view text, size_t at) {
   return at;
 }
 
-// The ')' that closes a call's arguments before its result, the last one
-// before `before`; npos when there is none.
 // The ')' before the '=' at call[at] where that '=' opens a result: " = "
 // with blanks between it and the ')'; npos where it does not.
 size_t resultBefore(std::string_view call, size_t at) {
@@ -143,6 +141,8 @@ size_t resultBefore(std::string_view call, size_t at) {
   return std::string_view::npos;
 }
 
+// The ')' that closes a call's arguments before its result, the last one
+// before `before`; npos when there is none.
 size_t resultStart(std::string_view call, size_t before) {
   for (size_t at = std::min(before, call.size()); at > 2;) {
     const char* equals = static_cast<const char*>(memrchr(call.data(), '=', at));
@@ -332,16 +332,19 @@ bool complete(std::string_view call, size_t searched) {
   }
   bool quoted = true;
   size_t result = std::string_view::npos;
+  size_t before = searched;  // where the search for a result goes on
 #if defined(__SSE2__)
   // Most often the last '=' opens the result: then only blanks lie between
   // the result's ')' and it, and one pass finds both it and any '"' after.
   const char* equals = lastEquals(call.data(), searched, &quoted);
-  if (equals != nullptr) {
-    result = resultBefore(call, static_cast<size_t>(equals - call.data()));
+  if (equals == nullptr) {
+    return false;  // no '=', no result
   }
+  before = static_cast<size_t>(equals - call.data());
+  result = resultBefore(call, before);
 #endif
   if (result == std::string_view::npos) {
-    result = resultStart(call, searched);
+    result = resultStart(call, before);
     if (result == std::string_view::npos) {
       return false;
     }
